@@ -1,0 +1,241 @@
+// Code-page services of the simulated Windows: the system's ANSI code page,
+// what the system knows of each code page, and the case of its characters.
+#include <iconv.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "platform/host/simulated_windows.h"
+
+namespace hwsim {
+namespace {
+
+struct CodePageInfo {
+    UINT codePage;
+    const char* iconvName;  // nullptr: no case data
+    UINT maxCharSize;
+    BYTE leadBytes[MAX_LEADBYTES];
+};
+
+// The code pages this simulated system knows; every other number is invalid.
+// 20932 (EUC-JP) is the double-byte code page that hwpurge knows nothing of
+// by name: its lead bytes come only from what the system reports here.
+const CodePageInfo kCodePages[] = {
+    {437, "CP437", 1, {}},
+    {850, "CP850", 1, {}},
+    {866, "CP866", 1, {}},
+    {874, "CP874", 1, {}},
+    {1250, "CP1250", 1, {}},
+    {1251, "CP1251", 1, {}},
+    {1252, "CP1252", 1, {}},
+    {1253, "CP1253", 1, {}},
+    {1254, "CP1254", 1, {}},
+    {1255, "CP1255", 1, {}},
+    {1256, "CP1256", 1, {}},
+    {1257, "CP1257", 1, {}},
+    {1258, "CP1258", 1, {}},
+    {932, "CP932", 2, {0x81, 0x9F, 0xE0, 0xFC}},
+    {936, "CP936", 2, {0x81, 0xFE}},
+    {949, "CP949", 2, {0x81, 0xFE}},
+    {950, "CP950", 2, {0x81, 0xFE}},
+    {1361, "JOHAB", 2, {0x84, 0xD3, 0xD8, 0xDE, 0xE0, 0xF9}},
+    {20932, "EUC-JP", 2, {0x8E, 0x8E, 0xA1, 0xFE}},
+    {65000, nullptr, 5, {}},
+    {65001, nullptr, 4, {}},
+};
+
+struct CodePageState {
+    UINT ansiCodePage = 1252;
+    bool caseInformationMissing = false;
+};
+
+CodePageState& Pages()
+{
+    static CodePageState state;
+    return state;
+}
+
+const CodePageInfo* Find(UINT codePage)
+{
+    for (const CodePageInfo& info : kCodePages) {
+        if (info.codePage == codePage) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+locale_t UnicodeLocale()
+{
+    static locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// Converts `in` between encodings; false when any character fails.
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    std::string result(in.size() * 4 + 8, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &result[0];
+    size_t dstLeft = result.size();
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || srcLeft != 0) {
+        return false;
+    }
+    result.resize(result.size() - dstLeft);
+    *out = result;
+    return true;
+}
+
+// The system's code page for LOCALE_*_DEFAULT, with its case data.
+const CodePageInfo* CaseData(LCID locale)
+{
+    if (locale != LOCALE_SYSTEM_DEFAULT && locale != 0x0400 /* LOCALE_USER_DEFAULT */) {
+        return nullptr;
+    }
+    const CodePageInfo* info = Find(Pages().ansiCodePage);
+    if (info == nullptr || info->iconvName == nullptr || Pages().caseInformationMissing || UnicodeLocale() == nullptr) {
+        return nullptr;
+    }
+    return info;
+}
+
+bool ToWide(const CodePageInfo* info, const std::string& bytes, std::wstring* wide)
+{
+    std::string raw;
+    if (!Convert(info->iconvName, "WCHAR_T", bytes, &raw)) {
+        return false;
+    }
+    wide->assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+    return true;
+}
+
+}  // namespace
+
+void ResetCodePages()
+{
+    Pages() = CodePageState();
+}
+
+void BootCodePages()
+{
+    ResetCodePages();
+    const char* text = getenv("HWPURGE_ACP");
+    if (text == nullptr) {
+        return;
+    }
+    char* end = nullptr;
+    const unsigned long value = strtoul(text, &end, 10);
+    if (*text >= '0' && *text <= '9' && *end == '\0' && value <= 0xFFFFFFFFul) {
+        Pages().ansiCodePage = static_cast<UINT>(value);
+    }
+}
+
+void SetAnsiCodePage(UINT codePage)
+{
+    Pages().ansiCodePage = codePage;
+}
+
+void SetCaseInformationMissing(bool missing)
+{
+    Pages().caseInformationMissing = missing;
+}
+
+}  // namespace hwsim
+
+UINT GetACP()
+{
+    hwsim::Boot();
+    return hwsim::Pages().ansiCodePage;
+}
+
+BOOL IsValidCodePage(UINT CodePage)
+{
+    hwsim::Boot();
+    return hwsim::Find(CodePage) != nullptr ? TRUE : FALSE;
+}
+
+BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
+{
+    hwsim::Boot();
+    const hwsim::CodePageInfo* info = hwsim::Find(CodePage == CP_ACP ? hwsim::Pages().ansiCodePage : CodePage);
+    if (info == nullptr || lpCPInfo == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    memset(lpCPInfo, 0, sizeof *lpCPInfo);
+    lpCPInfo->MaxCharSize = info->maxCharSize;
+    lpCPInfo->DefaultChar[0] = '?';
+    memcpy(lpCPInfo->LeadByte, info->leadBytes, sizeof info->leadBytes);
+    return TRUE;
+}
+
+BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
+{
+    hwsim::Boot();
+    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
+    if (info == nullptr || dwInfoType != CT_CTYPE1 || lpSrcStr == nullptr || lpCharType == nullptr || cchSrc < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (int i = 0; i < cchSrc; ++i) {
+        lpCharType[i] = 0;
+        std::wstring wide;
+        if (hwsim::ToWide(info, std::string(1, lpSrcStr[i]), &wide) && wide.size() == 1) {
+            const wint_t c = static_cast<wint_t>(wide[0]);
+            if (iswupper_l(c, hwsim::UnicodeLocale())) {
+                lpCharType[i] |= C1_UPPER;
+            }
+            if (iswlower_l(c, hwsim::UnicodeLocale())) {
+                lpCharType[i] |= C1_LOWER;
+            }
+        }
+    }
+    return TRUE;
+}
+
+int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest)
+{
+    hwsim::Boot();
+    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
+    if (info == nullptr || (dwMapFlags != LCMAP_LOWERCASE && dwMapFlags != LCMAP_UPPERCASE) || lpSrcStr == nullptr ||
+        cchSrc < 0 || cchDest < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string source(lpSrcStr, static_cast<size_t>(cchSrc));
+    std::wstring wide;
+    if (!hwsim::ToWide(info, source, &wide)) {
+        SetLastError(1113 /* ERROR_NO_UNICODE_TRANSLATION */);
+        return 0;
+    }
+    for (wchar_t& c : wide) {
+        const wint_t mapped = dwMapFlags == LCMAP_LOWERCASE ? towlower_l(static_cast<wint_t>(c), hwsim::UnicodeLocale())
+                                                            : towupper_l(static_cast<wint_t>(c), hwsim::UnicodeLocale());
+        c = static_cast<wchar_t>(mapped);
+    }
+    std::string mapped;
+    const std::string raw(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+    if (!hwsim::Convert("WCHAR_T", info->iconvName, raw, &mapped)) {
+        mapped = source;  // a mapped letter the code page lacks: keep the original
+    }
+    if (cchDest == 0) {
+        return static_cast<int>(mapped.size());
+    }
+    if (lpDestStr == nullptr || mapped.size() > static_cast<size_t>(cchDest)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpDestStr, mapped.data(), mapped.size());
+    return static_cast<int>(mapped.size());
+}

@@ -1,0 +1,43 @@
+// The failure reporter: its one line, and the last-error value it leaves.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/host/simulated_windows.h"
+#include "removal/remove_devices.h"
+
+namespace {
+
+struct ReportCase {
+    DWORD code;
+    std::string line;
+};
+
+TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
+{
+    const ReportCase cases[] = {
+        {ERROR_FILE_NOT_FOUND, "hwpurge: Op failed with error 2: The system cannot find the file specified.\n"},
+        {ERROR_INVALID_PARAMETER, "hwpurge: Op failed with error 87: The parameter is incorrect.\n"},
+        {ERROR_NO_MORE_ITEMS, "hwpurge: Op failed with error 259: No more data is available.\n"},
+        {ERROR_NOT_FOUND, "hwpurge: Op failed with error 1168: Element not found.\n"},
+        // The system's text has inserts and no arguments: they stay as written.
+        {34,
+         "hwpurge: Op failed with error 34: The wrong diskette is in the drive.\r\n"
+         "Insert %2 (Volume Serial Number: %3) into drive %1.\n"},
+        // No text for the code: the code alone.
+        {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 3758096907\n"},
+        {0x12345, "hwpurge: Op failed with error 74565\n"},
+    };
+    for (const ReportCase& c : cases) {
+        hwsim::Reset();
+        SetLastError(c.code);
+        ::testing::internal::CaptureStderr();
+        const bool result = ReportFailure("Op");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(GetLastError(), c.code);
+        EXPECT_EQ(hwsim::OutstandingBlocks(), 0u) << "message text not released for " << c.code;
+    }
+}
+
+}  // namespace
