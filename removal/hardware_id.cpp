@@ -172,9 +172,10 @@ bool MatchesDoubleByte(const char* entry, size_t entryLimit, const char* identif
     while (budget > 0) {
         size_t entryWidth = 1;
         size_t identifierWidth = 1;
-        const unsigned e = FoldCharacter(TakeCharacter(entry, pos, entryLimit, budget, &entryWidth), entryWidth);
-        const unsigned i =
-            FoldCharacter(TakeCharacter(identifier, pos, SIZE_MAX, budget, &identifierWidth), identifierWidth);
+        const unsigned entryChar = TakeCharacter(entry, pos, entryLimit, budget, &entryWidth);
+        const unsigned identifierChar = TakeCharacter(identifier, pos, SIZE_MAX, budget, &identifierWidth);
+        const unsigned e = FoldCharacter(entryChar, entryWidth);
+        const unsigned i = FoldCharacter(identifierChar, identifierWidth);
         if (e != i) {
             return false;
         }

@@ -1,0 +1,203 @@
+// The comparison in the double-byte code pages, and the fallbacks to the
+// single-byte rules.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/host/simulated_windows.h"
+#include "removal/hardware_id.h"
+
+namespace {
+
+void UseCodePage(UINT codePage)
+{
+    hwsim::Reset();
+    hwsim::SetAnsiCodePage(codePage);
+    TakeNarrowCodePage();
+}
+
+std::string Char16(unsigned value)
+{
+    return std::string{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+}
+
+bool Matches(const std::string& entry, const std::string& identifier)
+{
+    return MatchesHardwareId(entry.c_str(), identifier.c_str(), identifier.size());
+}
+
+struct Range {
+    UINT codePage;
+    unsigned first;
+    unsigned last;
+    unsigned offset;
+};
+
+// Full-width Latin capitals and the distance to their small letters.
+const Range kRanges[] = {
+    {932, 0x8260, 0x8279, 0x21},  {936, 0xA3C1, 0xA3DA, 0x20},  {949, 0xA3C1, 0xA3DA, 0x20},
+    {950, 0xA2CF, 0xA2E4, 0x1A},  {950, 0xA2E5, 0xA2E8, 0x5B},  {1361, 0xDA51, 0xDA5E, 0x20},
+    {1361, 0xDA5F, 0xDA6A, 0x32},
+};
+
+TEST(DoubleByte, FullWidthCapitalsFoldAtBothBoundsAndNotOneBeyond)
+{
+    for (const Range& range : kRanges) {
+        UseCodePage(range.codePage);
+        ASSERT_TRUE(NarrowCodePageIsDoubleByte()) << range.codePage;
+        for (unsigned value : {range.first - 1, range.first, range.last, range.last + 1}) {
+            const bool inRange = value >= range.first && value <= range.last;
+            const std::string capital = "ID" + Char16(value) + "X";
+            const std::string small = "id" + Char16(value + range.offset) + "x";
+            EXPECT_EQ(Matches(small, capital), inRange) << range.codePage << " " << std::hex << value;
+            EXPECT_EQ(Matches(capital, small), inRange) << range.codePage << " " << std::hex << value;
+            EXPECT_TRUE(Matches(capital + "MORE", capital)) << range.codePage << " " << std::hex << value;
+        }
+    }
+}
+
+TEST(DoubleByte, IdentifierEndingInALeadByte)
+{
+    for (UINT codePage : {932u, 936u, 949u, 950u, 1361u}) {
+        UseCodePage(codePage);
+        const std::string identifier = "USB\\K\x82";  // 0x82 leads in all five
+        // The lone lead byte counts as the end of the identifier.
+        EXPECT_TRUE(Matches("usb\\k", identifier)) << codePage;
+        EXPECT_TRUE(Matches("USB\\K\x82\x60", identifier)) << codePage;
+        EXPECT_TRUE(Matches("USB\\K\x88\x41zzz", identifier)) << codePage;
+        EXPECT_FALSE(Matches("USB\\KA", identifier)) << codePage;
+        EXPECT_FALSE(Matches("USB\\K1", identifier)) << codePage;
+    }
+}
+
+TEST(DoubleByte, EntryEndingInALeadByteWhereTheIdentifierGoesOn)
+{
+    for (UINT codePage : {932u, 936u, 949u, 950u, 1361u}) {
+        UseCodePage(codePage);
+        EXPECT_FALSE(Matches("USB\\\x82", "USB\\\x82\x60")) << codePage;
+        EXPECT_FALSE(Matches("USB\\\x82", "USB\\AB")) << codePage;
+        EXPECT_FALSE(Matches("USB\\\x82", "USB\\A")) << codePage;
+    }
+}
+
+TEST(DoubleByte, TwoByteCharacterAgainstOneByteCharacterDiffers)
+{
+    for (UINT codePage : {932u, 936u, 949u, 950u, 1361u}) {
+        UseCodePage(codePage);
+        // The trail byte 'A' must not be taken as the identifier's 'a'.
+        EXPECT_FALSE(Matches("X\x82" "A", "Xa")) << codePage;
+        EXPECT_FALSE(Matches("Xa", "X\x82" "A")) << codePage;
+    }
+}
+
+TEST(DoubleByte, Example932)
+{
+    UseCodePage(932);
+    EXPECT_TRUE(Matches("USB\\\x82\x81" "BC", "usb\\\x82\x60" "bc"));
+    // One-byte capitals fold as before, other ASCII does not.
+    EXPECT_TRUE(Matches("ROOT\\KIVO", "root\\kivo"));
+    EXPECT_FALSE(Matches("ROOT[", "root{"));
+    // Half-width katakana have no case.
+    EXPECT_FALSE(Matches("\xB1", "\xB2"));
+    EXPECT_TRUE(Matches("\xB1\xB2", "\xB1"));
+}
+
+TEST(DoubleByte, BudgetCountsTheIdentifiersBytes)
+{
+    UseCodePage(932);
+    const char* identifier = "\x82\x60\x82\x61Z";  // full-width A, B, then Z
+    const char* entry = "\x82\x81\x82\x82z-tail";
+    for (size_t length = 0; length <= 5; ++length) {
+        // Cut after 1 or 3 bytes, the identifier ends at a lead byte, and the
+        // entry's lead byte at that place matches whatever follows it.
+        EXPECT_TRUE(MatchesHardwareId(entry, identifier, length)) << length;
+    }
+    EXPECT_FALSE(MatchesHardwareId("\x82\x81" "A", identifier, 3));
+    EXPECT_TRUE(MatchesHardwareId("\x82\x81", identifier, 3));
+    EXPECT_FALSE(MatchesHardwareId("\x82\x81\x82\x82" "y", identifier, 5));
+    // A two-byte identifier character takes two bytes of budget; the entry's
+    // never decides the count.
+    EXPECT_TRUE(MatchesHardwareId("\x82\x81q", "\x82\x60" "Q", 3));
+    EXPECT_FALSE(MatchesHardwareId("\x82\x81q", "\x82\x60" "R", 3));
+}
+
+TEST(DoubleByte, KnownCodePagesUseTheirOwnLeadBytesNotTheSystems)
+{
+    // The simulated system reports 1361's lead bytes from 0x84; 0x82 leads
+    // all the same, so "\x82" "A" is one character that does not fold.
+    UseCodePage(1361);
+    EXPECT_FALSE(Matches("\x82" "a", "\x82" "A"));
+    UseCodePage(1252);
+    EXPECT_TRUE(Matches("\x82" "a", "\x82" "A"));
+}
+
+TEST(DoubleByte, OtherDoubleByteCodePageTakesTheSystemsLeadBytesAndNoWideCapitals)
+{
+    UseCodePage(20932);
+    ASSERT_TRUE(NarrowCodePageIsDoubleByte());
+    EXPECT_EQ(NarrowCodePage(), 20932u);
+    // 0xA3C1 / 0xA3E1 are full-width A / a here, but nothing folds them.
+    EXPECT_FALSE(Matches("\xA3\xE1", "\xA3\xC1"));
+    EXPECT_TRUE(Matches("\xA3\xC1x", "\xA3\xC1"));
+    // 0xA3 leads, so its trail byte is not an ASCII letter to fold.
+    EXPECT_FALSE(Matches("\xA3" "a", "\xA3" "A"));
+    // 0x82 does not lead here: it is one byte, and 'A' after it folds.
+    EXPECT_TRUE(Matches("\x82" "a", "\x82" "A"));
+    EXPECT_TRUE(Matches("usb\\kivo", "USB\\KIVO"));
+}
+
+TEST(DoubleByte, FallsBackToSingleByteRules)
+{
+    struct Fallback {
+        UINT codePage;
+        const char* why;
+    };
+    const Fallback fallbacks[] = {{65001, "UTF-8"}, {65000, "UTF-7"}, {4242, "invalid"}, {0, "invalid"}};
+    for (const Fallback& f : fallbacks) {
+        UseCodePage(f.codePage);
+        EXPECT_FALSE(NarrowCodePageIsDoubleByte()) << f.why;
+        EXPECT_EQ(NarrowCodePage(), 0u) << f.why;
+        // 0x82 0x60 compared as two single bytes: no full-width folding.
+        EXPECT_FALSE(Matches("\x82\x81", "\x82\x60")) << f.why;
+        EXPECT_TRUE(Matches("\x82" "a", "\x82" "A")) << f.why;
+    }
+}
+
+TEST(DoubleByte, WithoutCaseInformationOnlyAsciiCapitalsFold)
+{
+    hwsim::Reset();
+    hwsim::SetAnsiCodePage(932);
+    hwsim::SetCaseInformationMissing(true);
+    TakeNarrowCodePage();
+    ASSERT_TRUE(NarrowCodePageIsDoubleByte());
+    EXPECT_TRUE(Matches("usb\\\x82\x81", "USB\\\x82\x60"));
+    EXPECT_FALSE(Matches("@", "`"));
+}
+
+TEST(DoubleByte, SingleByteCodePageTakesItsCaseTablesButFoldsOnlyAscii)
+{
+    UseCodePage(1251);
+    EXPECT_EQ(NarrowCodePage(), 1251u);
+    EXPECT_FALSE(NarrowCodePageIsDoubleByte());
+    EXPECT_FALSE(Matches("\xE0", "\xC0"));  // Cyrillic a / A stay different
+    EXPECT_TRUE(Matches("kivo\xC0", "KIVO\xC0"));
+}
+
+TEST(DoubleByte, WalkFindsAWideEntryAndStaysInsideTheList)
+{
+    UseCodePage(932);
+    // The last entry ends in a lead byte with no terminator after it.
+    const std::string bytes = std::string("PCI\\X\0USB\\\x82\x81\0USB\\\x82", 18);
+    char* list = static_cast<char*>(malloc(bytes.size()));
+    memcpy(list, bytes.data(), bytes.size());
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    EXPECT_EQ(FindMatchingHardwareId(list, size, "usb\\\x82\x60"), list + 6);
+    EXPECT_EQ(FindMatchingHardwareId(list, size, "USB\\\x82\x61"), nullptr);
+    // Cut just after the trailing lead byte: it reads as the end of the entry.
+    EXPECT_EQ(FindMatchingHardwareId(list, size, "USB\\\x82"), list + 6);
+    EXPECT_EQ(FindMatchingHardwareId(list + 13, 5, "USB\\\x82"), list + 13);
+    free(list);
+}
+
+}  // namespace
