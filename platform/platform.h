@@ -15,6 +15,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// Needs the types windows.h declares.
 #include <setupapi.h>
 
 #else

@@ -9,12 +9,9 @@
 namespace {
 
 const char* const kBanner[] = {
-    "**************************************************\n",
-    "*                                                *\n",
-    "*  KIVO 4100, KIVO 720 Driver UnInstall Program. *\n",
-    "*                                                *\n",
-    "*           Please Wait For Completion.          *\n",
-    "*                                                *\n",
+    "**************************************************\n", "*                                                *\n",
+    "*  KIVO 4100, KIVO 720 Driver UnInstall Program. *\n", "*                                                *\n",
+    "*           Please Wait For Completion.          *\n", "*                                                *\n",
     "**************************************************\n",
 };
 
@@ -25,9 +22,9 @@ const char kRemoveName[] = "CallClassInstaller(REMOVE)";
 const char kAllocName[] = "LocalAlloc";
 
 enum ReadOutcome {
-    kListRead,     // the buffer holds the list (or is absent for an empty one)
-    kNoList,       // the node has no hardware IDs: pass it over
-    kPassEnds,     // an unexpected failure, already reported
+    kListRead,  // the buffer holds the list (or is absent for an empty one)
+    kNoList,    // the node has no hardware IDs: pass it over
+    kPassEnds,  // an unexpected failure, already reported
 };
 
 // Reads a node's hardware-ID list into a buffer of exactly the size the
@@ -38,8 +35,8 @@ ReadOutcome ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* record, BYTE** buffer
     DWORD bufferSize = 0;
     DWORD required = 0;
     DWORD dataType = 0;
-    while (!SetupDiGetDeviceRegistryPropertyA(set, record, SPDRP_HARDWAREID, &dataType, *buffer, bufferSize,
-                                              &required)) {
+    while (
+        !SetupDiGetDeviceRegistryPropertyA(set, record, SPDRP_HARDWAREID, &dataType, *buffer, bufferSize, &required)) {
         const DWORD code = GetLastError();
         if (code == ERROR_INVALID_DATA) {
             return kNoList;

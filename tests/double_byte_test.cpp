@@ -36,8 +36,8 @@ struct Range {
 
 // Full-width Latin capitals and the distance to their small letters.
 const Range kRanges[] = {
-    {932, 0x8260, 0x8279, 0x21},  {936, 0xA3C1, 0xA3DA, 0x20},  {949, 0xA3C1, 0xA3DA, 0x20},
-    {950, 0xA2CF, 0xA2E4, 0x1A},  {950, 0xA2E5, 0xA2E8, 0x5B},  {1361, 0xDA51, 0xDA5E, 0x20},
+    {932, 0x8260, 0x8279, 0x21},  {936, 0xA3C1, 0xA3DA, 0x20}, {949, 0xA3C1, 0xA3DA, 0x20},
+    {950, 0xA2CF, 0xA2E4, 0x1A},  {950, 0xA2E5, 0xA2E8, 0x5B}, {1361, 0xDA51, 0xDA5E, 0x20},
     {1361, 0xDA5F, 0xDA6A, 0x32},
 };
 
@@ -86,15 +86,26 @@ TEST(DoubleByte, TwoByteCharacterAgainstOneByteCharacterDiffers)
     for (UINT codePage : {932u, 936u, 949u, 950u, 1361u}) {
         UseCodePage(codePage);
         // The trail byte 'A' must not be taken as the identifier's 'a'.
-        EXPECT_FALSE(Matches("X\x82" "A", "Xa")) << codePage;
-        EXPECT_FALSE(Matches("Xa", "X\x82" "A")) << codePage;
+        EXPECT_FALSE(
+            Matches("X\x82"
+                    "A",
+                    "Xa"))
+            << codePage;
+        EXPECT_FALSE(Matches("Xa",
+                             "X\x82"
+                             "A"))
+            << codePage;
     }
 }
 
 TEST(DoubleByte, Example932)
 {
     UseCodePage(932);
-    EXPECT_TRUE(Matches("USB\\\x82\x81" "BC", "usb\\\x82\x60" "bc"));
+    EXPECT_TRUE(
+        Matches("USB\\\x82\x81"
+                "BC",
+                "usb\\\x82\x60"
+                "bc"));
     // One-byte capitals fold as before, other ASCII does not.
     EXPECT_TRUE(Matches("ROOT\\KIVO", "root\\kivo"));
     EXPECT_FALSE(Matches("ROOT[", "root{"));
@@ -113,13 +124,25 @@ TEST(DoubleByte, BudgetCountsTheIdentifiersBytes)
         // entry's lead byte at that place matches whatever follows it.
         EXPECT_TRUE(MatchesHardwareId(entry, identifier, length)) << length;
     }
-    EXPECT_FALSE(MatchesHardwareId("\x82\x81" "A", identifier, 3));
+    EXPECT_FALSE(
+        MatchesHardwareId("\x82\x81"
+                          "A",
+                          identifier, 3));
     EXPECT_TRUE(MatchesHardwareId("\x82\x81", identifier, 3));
-    EXPECT_FALSE(MatchesHardwareId("\x82\x81\x82\x82" "y", identifier, 5));
+    EXPECT_FALSE(
+        MatchesHardwareId("\x82\x81\x82\x82"
+                          "y",
+                          identifier, 5));
     // A two-byte identifier character takes two bytes of budget; the entry's
     // never decides the count.
-    EXPECT_TRUE(MatchesHardwareId("\x82\x81q", "\x82\x60" "Q", 3));
-    EXPECT_FALSE(MatchesHardwareId("\x82\x81q", "\x82\x60" "R", 3));
+    EXPECT_TRUE(MatchesHardwareId("\x82\x81q",
+                                  "\x82\x60"
+                                  "Q",
+                                  3));
+    EXPECT_FALSE(MatchesHardwareId("\x82\x81q",
+                                   "\x82\x60"
+                                   "R",
+                                   3));
 }
 
 TEST(DoubleByte, KnownCodePagesUseTheirOwnLeadBytesNotTheSystems)
@@ -127,9 +150,17 @@ TEST(DoubleByte, KnownCodePagesUseTheirOwnLeadBytesNotTheSystems)
     // The simulated system reports 1361's lead bytes from 0x84; 0x82 leads
     // all the same, so "\x82" "A" is one character that does not fold.
     UseCodePage(1361);
-    EXPECT_FALSE(Matches("\x82" "a", "\x82" "A"));
+    EXPECT_FALSE(
+        Matches("\x82"
+                "a",
+                "\x82"
+                "A"));
     UseCodePage(1252);
-    EXPECT_TRUE(Matches("\x82" "a", "\x82" "A"));
+    EXPECT_TRUE(
+        Matches("\x82"
+                "a",
+                "\x82"
+                "A"));
 }
 
 TEST(DoubleByte, OtherDoubleByteCodePageTakesTheSystemsLeadBytesAndNoWideCapitals)
@@ -141,9 +172,17 @@ TEST(DoubleByte, OtherDoubleByteCodePageTakesTheSystemsLeadBytesAndNoWideCapital
     EXPECT_FALSE(Matches("\xA3\xE1", "\xA3\xC1"));
     EXPECT_TRUE(Matches("\xA3\xC1x", "\xA3\xC1"));
     // 0xA3 leads, so its trail byte is not an ASCII letter to fold.
-    EXPECT_FALSE(Matches("\xA3" "a", "\xA3" "A"));
+    EXPECT_FALSE(
+        Matches("\xA3"
+                "a",
+                "\xA3"
+                "A"));
     // 0x82 does not lead here: it is one byte, and 'A' after it folds.
-    EXPECT_TRUE(Matches("\x82" "a", "\x82" "A"));
+    EXPECT_TRUE(
+        Matches("\x82"
+                "a",
+                "\x82"
+                "A"));
     EXPECT_TRUE(Matches("usb\\kivo", "USB\\KIVO"));
 }
 
@@ -160,7 +199,12 @@ TEST(DoubleByte, FallsBackToSingleByteRules)
         EXPECT_EQ(NarrowCodePage(), 0u) << f.why;
         // 0x82 0x60 compared as two single bytes: no full-width folding.
         EXPECT_FALSE(Matches("\x82\x81", "\x82\x60")) << f.why;
-        EXPECT_TRUE(Matches("\x82" "a", "\x82" "A")) << f.why;
+        EXPECT_TRUE(
+            Matches("\x82"
+                    "a",
+                    "\x82"
+                    "A"))
+            << f.why;
     }
 }
 

@@ -34,11 +34,11 @@ TEST_F(SingleByte, ComparesAPrefixWithAsciiCaseFolded)
         {"USB\\VID_1A2B&PID_4100&REV_0200", "usb\\Vid_1a2b", true},
         {"USB\\VID_1A2B", "USB\\VID_1A2B&PID_4100", false},  // shorter than the identifier
         {"USB\\VID_1A2C&PID_4100", "USB\\VID_1A2B", false},
-        {"XUSB\\VID_1A2B", "USB", false},                      // only prefixes count
+        {"XUSB\\VID_1A2B", "USB", false},  // only prefixes count
         {"PCI\\VEN_8086", "PCI\\VEN_8086&DEV", false},
         {"ROOT\\\xC9QUIPEMENT", "root\\\xE9quipement", false},  // accented letters compare exactly
         {"ROOT\\\xE9QUIPEMENT", "root\\\xE9quipement", true},
-        {"[\\]^_`", "{|}~\x7F@", false},                        // only A-Z fold, not neighbours
+        {"[\\]^_`", "{|}~\x7F@", false},  // only A-Z fold, not neighbours
         {"@", "`", false},
         {"Z", "z", true},
         {"", "A", false},
@@ -133,7 +133,9 @@ TEST_F(SingleByte, WalkNeverReadsPastTheReportedLength)
             const char* found = FindMatchingHardwareId(list.data, static_cast<DWORD>(length), identifier);
             if (found != nullptr) {
                 EXPECT_LE(found, list.data + length);
-                EXPECT_EQ(strncmp(found, identifier, BoundedEntryLength(found, static_cast<size_t>(list.data + length - found))), 0);
+                EXPECT_EQ(strncmp(found, identifier,
+                                  BoundedEntryLength(found, static_cast<size_t>(list.data + length - found))),
+                          0);
             }
         }
     }

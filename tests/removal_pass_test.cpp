@@ -84,8 +84,8 @@ protected:
 TEST_F(RemovalPass, RemovesEveryMatchingNodeOnceNamingItsFirstMatchingEntry)
 {
     const Output run = Pass("USB\\VID_1A2B&PID_4100");
-    EXPECT_EQ(run.out, kBanner + Removed("USB\\VID_1A2B&PID_4100&REV_0200") +
-                           Removed("usb\\vid_1a2b&pid_4100&mi_01") + Removed("USB\\VID_1A2B&PID_4100"));
+    EXPECT_EQ(run.out, kBanner + Removed("USB\\VID_1A2B&PID_4100&REV_0200") + Removed("usb\\vid_1a2b&pid_4100&mi_01") +
+                           Removed("USB\\VID_1A2B&PID_4100"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 2, 4}));
     EXPECT_EQ(hwsim::RemainingInstanceIds(), (std::vector<std::string>{"PCI\\B\\2", "USB\\D\\4"}));
@@ -117,31 +117,31 @@ TEST_F(RemovalPass, ReadsEachNodeFirstWithNoBufferThenAtExactlyTheReportedSize)
     DWORD reported = 0;
     for (const Call& call : calls) {
         switch (call.op) {
-        case Op::EnumDeviceInfo:
-            EXPECT_EQ(buffer, nullptr) << "buffer not released before node " << call.index;
-            node = call.index;
-            break;
-        case Op::GetDeviceRegistryProperty:
-            EXPECT_EQ(call.index, node);
-            if (call.block == nullptr) {
-                EXPECT_EQ(call.size, 0u);
-            } else {
-                EXPECT_EQ(call.block, buffer);
+            case Op::EnumDeviceInfo:
+                EXPECT_EQ(buffer, nullptr) << "buffer not released before node " << call.index;
+                node = call.index;
+                break;
+            case Op::GetDeviceRegistryProperty:
+                EXPECT_EQ(call.index, node);
+                if (call.block == nullptr) {
+                    EXPECT_EQ(call.size, 0u);
+                } else {
+                    EXPECT_EQ(call.block, buffer);
+                    EXPECT_EQ(call.size, reported);
+                }
+                reported = call.required;
+                break;
+            case Op::LocalAlloc:
                 EXPECT_EQ(call.size, reported);
-            }
-            reported = call.required;
-            break;
-        case Op::LocalAlloc:
-            EXPECT_EQ(call.size, reported);
-            EXPECT_EQ(buffer, nullptr) << "old buffer kept while a new one was made";
-            buffer = call.block;
-            break;
-        case Op::LocalFree:
-            EXPECT_EQ(call.block, buffer);
-            buffer = nullptr;
-            break;
-        default:
-            break;
+                EXPECT_EQ(buffer, nullptr) << "old buffer kept while a new one was made";
+                buffer = call.block;
+                break;
+            case Op::LocalFree:
+                EXPECT_EQ(call.block, buffer);
+                buffer = nullptr;
+                break;
+            default:
+                break;
         }
     }
     EXPECT_EQ(hwsim::CallsOf(Op::CallClassInstaller).size(), 0u);
@@ -220,7 +220,8 @@ TEST_F(RemovalPass, GrowingListIsReadAgainAtEachNewSize)
             sizes.push_back(call.size);
         }
     }
-    const DWORD first = static_cast<DWORD>(sizeof "USB\\VID_1A2B&PID_4100&REV_0200" + sizeof "USB\\VID_1A2B&PID_4100" + 1);
+    const DWORD first =
+        static_cast<DWORD>(sizeof "USB\\VID_1A2B&PID_4100&REV_0200" + sizeof "USB\\VID_1A2B&PID_4100" + 1);
     const DWORD grown = static_cast<DWORD>(sizeof "GROWN\\1");
     EXPECT_EQ(sizes, (std::vector<DWORD>{0, first, first + grown, first + 2 * grown}));
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 2, 4}));
@@ -237,7 +238,7 @@ TEST_F(RemovalPass, NonPresentNodesAreRemovedLikePresentOnes)
 struct FailureRow {
     const char* name;
     hwsim::Faults faults;
-    std::string out;          // after the banner
+    std::string out;  // after the banner
     std::string err;
     std::vector<long> removed;  // indexes given to the class installer
     std::vector<long> enumerated;
@@ -290,35 +291,75 @@ TEST_F(RemovalPass, EachFailureIsReportedAndEndsOrContinuesThePassAsItShould)
     const std::string e = Removed("USB\\VID_1A2B&PID_4100");
     const std::string denied = "Access is denied.";
     const FailureRow rows[] = {
-        {"set cannot be opened", OpenFails(), "",
-         "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: " + denied + "\n", {}, {}, 0},
-        {"read fails at node 2", ReadFails(2, ERROR_NOT_ENOUGH_MEMORY), a,
+        {"set cannot be opened",
+         OpenFails(),
+         "",
+         "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: " + denied + "\n",
+         {},
+         {},
+         0},
+        {"read fails at node 2",
+         ReadFails(2, ERROR_NOT_ENOUGH_MEMORY),
+         a,
          "hwpurge: GetDeviceRegistryProperty failed with error 8: Not enough memory resources are available to "
          "process this command.\n",
-         {0}, {0, 1, 2}, 1},
-        {"read fails with a code the system has no text for", ReadFails(0, 0x2BAD), "",
-         "hwpurge: GetDeviceRegistryProperty failed with error 11181\n", {}, {0}, 1},
-        {"no property is not a failure", ReadFails(1, ERROR_INVALID_DATA), a + c + e, "", {0, 2, 4},
-         {0, 1, 2, 3, 4, 5}, 1},
-        {"class installer fails at node 2", RemoveFails(2, false), a + c + e,
-         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n", {0, 2, 4},
-         {0, 1, 2, 3, 4, 5}, 1},
-        {"class installer fails everywhere", RemoveFails(hwsim::kNever, true), a + c + e,
+         {0},
+         {0, 1, 2},
+         1},
+        {"read fails with a code the system has no text for",
+         ReadFails(0, 0x2BAD),
+         "",
+         "hwpurge: GetDeviceRegistryProperty failed with error 11181\n",
+         {},
+         {0},
+         1},
+        {"no property is not a failure",
+         ReadFails(1, ERROR_INVALID_DATA),
+         a + c + e,
+         "",
+         {0, 2, 4},
+         {0, 1, 2, 3, 4, 5},
+         1},
+        {"class installer fails at node 2",
+         RemoveFails(2, false),
+         a + c + e,
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n",
+         {0, 2, 4},
+         {0, 1, 2, 3, 4, 5},
+         1},
+        {"class installer fails everywhere",
+         RemoveFails(hwsim::kNever, true),
+         a + c + e,
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" +
              "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" +
              "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n",
-         {0, 2, 4}, {0, 1, 2, 3, 4, 5}, 1},
-        {"enumeration stops with a code", EnumStops(3, ERROR_INVALID_HANDLE), a + c,
-         "hwpurge: EnumDeviceInfo failed with error 6: The handle is invalid.\n", {0, 2}, {0, 1, 2, 3}, 1},
+         {0, 2, 4},
+         {0, 1, 2, 3, 4, 5},
+         1},
+        {"enumeration stops with a code",
+         EnumStops(3, ERROR_INVALID_HANDLE),
+         a + c,
+         "hwpurge: EnumDeviceInfo failed with error 6: The handle is invalid.\n",
+         {0, 2},
+         {0, 1, 2, 3},
+         1},
         {"enumeration stops with no error", EnumStops(3, ERROR_SUCCESS), a + c, "", {0, 2}, {0, 1, 2, 3}, 1},
-        {"no memory for the first buffer", AllocFails(0), "",
+        {"no memory for the first buffer",
+         AllocFails(0),
+         "",
          "hwpurge: LocalAlloc failed with error 8: Not enough memory resources are available to process this "
          "command.\n",
-         {}, {0}, 1},
-        {"no memory at node 2", AllocFails(2), a,
+         {},
+         {0},
+         1},
+        {"no memory at node 2",
+         AllocFails(2),
+         a,
          "hwpurge: LocalAlloc failed with error 8: Not enough memory resources are available to process this "
          "command.\n",
-         {0}, {0, 1, 2}, 1},
+         {0},
+         {0, 1, 2},
+         1},
     };
     for (const FailureRow& row : rows) {
         SetUp();
