@@ -235,6 +235,20 @@ TEST_F(RemovalPass, NonPresentNodesAreRemovedLikePresentOnes)
     EXPECT_TRUE(hwsim::RemainingInstanceIds().empty());
 }
 
+TEST_F(RemovalPass, UnterminatedListIsReadNoFurtherThanItsLength)
+{
+    // The block from LocalAlloc is exactly as long as the property, so a read
+    // past the last byte stops the test under AddressSanitizer.
+    hwsim::SetDatabase({
+        MakeNodeWithBytes("USB\\T\\1", kGuid, false, std::string("PCI\\X\0USB\\KIVO", 15)),
+        MakeNodeWithBytes("USB\\T\\2", kGuid, false, std::string("USB\\KIVO\0", 9)),
+        MakeNodeWithBytes("USB\\T\\3", kGuid, false, std::string("USB\\KIV", 7)),
+    });
+    const Output run = Pass("usb\\kivo");
+    EXPECT_EQ(run.out, kBanner + Removed("USB\\KIVO") + Removed("USB\\KIVO"));
+    EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1}));
+}
+
 struct FailureRow {
     const char* name;
     hwsim::Faults faults;
