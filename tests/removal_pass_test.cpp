@@ -240,7 +240,7 @@ TEST_F(RemovalPass, UnterminatedListIsReadNoFurtherThanItsLength)
     // The block from LocalAlloc is exactly as long as the property, so a read
     // past the last byte stops the test under AddressSanitizer.
     hwsim::SetDatabase({
-        MakeNodeWithBytes("USB\\T\\1", kGuid, false, std::string("PCI\\X\0USB\\KIVO", 15)),
+        MakeNodeWithBytes("USB\\T\\1", kGuid, false, std::string("PCI\\X\0USB\\KIVO", 14)),
         MakeNodeWithBytes("USB\\T\\2", kGuid, false, std::string("USB\\KIVO\0", 9)),
         MakeNodeWithBytes("USB\\T\\3", kGuid, false, std::string("USB\\KIV", 7)),
     });
