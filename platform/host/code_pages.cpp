@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <map>
 #include <string>
 
 #include "platform/host/simulated_windows.h"
@@ -110,6 +111,69 @@ const CodePageInfo* CaseData(LCID locale)
     return info;
 }
 
+// Windows' own mapping keeps ASCII as it is in every code page it offers as
+// an ANSI code page, whatever the host's tables say of 0x5C or 0x7E.
+void AppendUtf8(char32_t c, std::string* out)
+{
+    if (c < 0x80) {
+        *out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        *out += static_cast<char>(0xC0 | (c >> 6));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *out += static_cast<char>(0xE0 | (c >> 12));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        *out += static_cast<char>(0xF0 | (c >> 18));
+        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// One converter per code page, opened on first use and kept.
+iconv_t Encoder(UINT codePage)
+{
+    static std::map<UINT, iconv_t> encoders;
+    const auto found = encoders.find(codePage);
+    if (found != encoders.end()) {
+        return found->second;
+    }
+    const char* name = codePage == 65000 ? "UTF-7" : nullptr;
+    if (const CodePageInfo* info = Find(codePage)) {
+        name = info->iconvName != nullptr ? info->iconvName : name;
+    }
+    iconv_t cd = name != nullptr ? iconv_open(name, "UTF-32LE") : reinterpret_cast<iconv_t>(-1);
+    encoders[codePage] = cd;
+    return cd;
+}
+
+// One character in the code page, or the code page's default character.
+void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
+{
+    if (cd == reinterpret_cast<iconv_t>(-1) || (c >= 0xD800 && c <= 0xDFFF)) {
+        *out += '?';
+        return;
+    }
+    char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
+                  static_cast<char>((c >> 16) & 0xFF), static_cast<char>((c >> 24) & 0xFF)};
+    char encoded[16];
+    char* src = in;
+    size_t srcLeft = sizeof in;
+    char* dst = encoded;
+    size_t dstLeft = sizeof encoded;
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    // Close any shift state so that each character stands alone.
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (rc == static_cast<size_t>(-1) || srcLeft != 0 || dst == encoded) {
+        *out += '?';
+        return;
+    }
+    out->append(encoded, static_cast<size_t>(dst - encoded));
+}
+
 bool ToWide(const CodePageInfo* info, const std::string& bytes, std::wstring* wide)
 {
     std::string raw;
@@ -139,6 +203,39 @@ void BootCodePages()
     if (*text >= '0' && *text <= '9' && *end == '\0' && value <= 0xFFFFFFFFul) {
         Pages().ansiCodePage = static_cast<UINT>(value);
     }
+}
+
+UINT AnsiCodePage()
+{
+    return Pages().ansiCodePage;
+}
+
+std::string WideToAnsi(const std::u16string& text, UINT codePage)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        // A surrogate pair is one character; a lone surrogate is none.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (codePage == 65001) {
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                out += "\xEF\xBF\xBD";  // U+FFFD, as Windows writes a lone surrogate in UTF-8
+            } else {
+                AppendUtf8(c, &out);
+            }
+        } else {
+            AppendEncoded(Encoder(codePage), c, &out);
+        }
+    }
+    return out;
 }
 
 void SetAnsiCodePage(UINT codePage)

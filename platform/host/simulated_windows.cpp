@@ -2,6 +2,8 @@
 // Windows.
 #include "platform/host/simulated_windows.h"
 
+#include "platform/host/registry_export.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,11 @@
 #include <set>
 
 namespace hwsim {
+
+// examples/sample-enum.reg, embedded at build time.
+extern const unsigned char kSampleExport[];
+extern const size_t kSampleExportSize;
+
 namespace {
 
 struct DeviceSet {
@@ -25,6 +32,13 @@ struct State {
     size_t destroyedSets = 0;
     long programAllocations = 0;
     std::map<long, int> grown;  // node index -> times its list has grown
+    // The database's file: empty while the database is scripted or the sample.
+    std::string file;
+    std::string fileBytes;                          // as read
+    std::vector<std::vector<ByteRange>> fileLines;  // each node's lines in it
+    bool unsaved = false;  // a node was removed since the file was read or written
+    DWORD loadError = ERROR_SUCCESS;  // the file could not be taken
+    std::string loadMessage;
 };
 
 State& Sim()
@@ -178,8 +192,14 @@ void Boot()
         return;
     }
     state.booted = true;
-    state.database = SampleDatabase();
+    // The code page first: the database's strings are converted to it.
     BootCodePages();
+    const char* file = getenv("HWPURGE_DEVICE_DB");
+    if (file != nullptr && *file != '\0') {
+        UseDatabaseFile(file);
+    } else {
+        state.database = SampleDatabase();
+    }
     if (const char* script = getenv("HWPURGE_SIM_FAULTS")) {
         std::string reason;
         if (!ParseFaults(script, &state.faults, &reason)) {
@@ -189,9 +209,47 @@ void Boot()
     }
 }
 
+void UseDatabaseFile(const std::string& path)
+{
+    State& state = Sim();
+    DeviceDatabase database;
+    LoadResult loaded = LoadRegistryExport(path, AnsiCodePage(), &database);
+    state.database = std::move(database.nodes);
+    state.fileLines = std::move(database.lines);
+    state.fileBytes = std::move(loaded.bytes);
+    state.loadError = loaded.error;
+    state.loadMessage = loaded.message;
+    state.file = loaded.error == ERROR_SUCCESS ? path : std::string();
+    state.unsaved = false;
+}
+
 void SetDatabase(const std::vector<Node>& nodes)
 {
-    Sim().database = nodes;
+    State& state = Sim();
+    state.database = nodes;
+    state.file.clear();
+    state.fileBytes.clear();
+    state.fileLines.clear();
+    state.unsaved = false;
+    state.loadError = ERROR_SUCCESS;
+    state.loadMessage.clear();
+}
+
+std::vector<Node> SampleDatabase()
+{
+    DeviceDatabase database;
+    std::string error;
+    if (!ParseRegistryExport(SampleExport(), AnsiCodePage(), &database, &error)) {
+        // Only a broken build gets here: the sample is checked by the tests.
+        fprintf(stderr, "simulated Windows: the built-in sample: %s\n", error.c_str());
+        abort();
+    }
+    return database.nodes;
+}
+
+std::string SampleExport()
+{
+    return std::string(reinterpret_cast<const char*>(kSampleExport), kSampleExportSize);
 }
 
 const std::vector<Node>& Database()
@@ -317,6 +375,12 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
     // Only the one kind of set hwpurge asks for is simulated.
     if (ClassGuid != nullptr || Enumerator != nullptr || hwndParent != nullptr || Flags != DIGCF_ALLCLASSES) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
+        hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, false);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (state.loadError != ERROR_SUCCESS) {
+        fprintf(stderr, "%s\n", state.loadMessage.c_str());
+        hwsim::Fail(state.loadError);
         hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, false);
         return INVALID_HANDLE_VALUE;
     }
@@ -451,6 +515,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
             hwsim::Fail(ERROR_NO_SUCH_DEVINST);
         } else {
             node.removed = true;
+            state.unsaved = true;
             hwsim::t_lastError = ERROR_SUCCESS;
             ok = TRUE;
         }
@@ -472,6 +537,18 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
     state.sets.erase(set);
     delete set;
     ++state.destroyedSets;
+    // Like the registry, the file keeps what was removed only once the set
+    // is closed; a run that removed nothing leaves it untouched.
+    if (state.unsaved && !state.file.empty()) {
+        std::string reason;
+        const std::string content = hwsim::WithoutRemovedNodes(state.fileBytes, state.database, state.fileLines);
+        if (hwsim::ReplaceFileAtomically(state.file, content, &reason)) {
+            state.unsaved = false;
+        } else {
+            fprintf(stderr, "simulated Windows: %s: the removals could not be saved, the file is unchanged: %s\n",
+                    state.file.c_str(), reason.c_str());
+        }
+    }
     hwsim::t_lastError = ERROR_SUCCESS;
     hwsim::Record(Op::DestroyDeviceInfoList, hwsim::kNever, 0, true, DeviceInfoSet);
     return TRUE;

@@ -86,9 +86,17 @@ struct Call {
 void Reset();
 
 // Reads the simulated machine from the environment for the host program:
-// HWPURGE_ACP, HWPURGE_SIM_FAULTS and the built-in sample database. Done
-// once, lazily, by the first platform call, unless a test called Reset.
+// HWPURGE_ACP, HWPURGE_SIM_FAULTS and the device database, from the registry
+// export HWPURGE_DEVICE_DB names or else the built-in sample. Done once,
+// lazily, by the first platform call, unless a test called Reset.
 void Boot();
+
+// Takes the device database from a registry export file, read in the current
+// ANSI code page. A file that cannot be read or parsed leaves the database
+// empty and makes every opening of a set fail, after one line on standard
+// error. Once a set is destroyed after a removal, the file is rewritten
+// without the removed nodes.
+void UseDatabaseFile(const std::string& path);
 
 void SetDatabase(const std::vector<Node>& nodes);
 const std::vector<Node>& Database();
@@ -106,10 +114,17 @@ size_t DestroyedSets();
 
 // The system's ANSI code page.
 void SetAnsiCodePage(UINT codePage);
+UINT AnsiCodePage();
+// UTF-16 text in a code page, as WideCharToMultiByte gives it: '?' for each
+// character the code page lacks (and for every character when the code page
+// is unknown).
+std::string WideToAnsi(const std::u16string& text, UINT codePage);
 // Code-page services fail as they would for a code page with no case data.
 void SetCaseInformationMissing(bool missing);
 
-// The built-in sample machine the host program runs on.
+// The built-in sample machine the host program runs on, and the registry
+// export it is read from.
 std::vector<Node> SampleDatabase();
+std::string SampleExport();
 
 }  // namespace hwsim
