@@ -1,0 +1,581 @@
+// Runs hwpurge.exe against Wine's own SetupAPI. Each case builds the device
+// nodes it needs through SetupAPI, starts hwpurge.exe with an exact command
+// line, and checks the bytes it wrote, its exit status and the nodes left.
+//
+// usage: wine_check <case> <path of hwpurge.exe> [case arguments]
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int g_failures = 0;
+
+// Device instance IDs are at most 200 characters.
+const DWORD kMaxInstanceId = 201;
+
+std::string Printable(const std::string& bytes)
+{
+    std::string out;
+    for (char byte : bytes) {
+        const unsigned char c = static_cast<unsigned char>(byte);
+        char hex[8];
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n\n";
+        } else if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+void Check(bool ok, const std::string& what)
+{
+    if (!ok) {
+        ++g_failures;
+        printf("FAIL: %s\n", what.c_str());
+    }
+}
+
+void CheckBytes(const std::string& seen, const std::string& expected, const std::string& what)
+{
+    if (seen != expected) {
+        ++g_failures;
+        printf("FAIL: %s\n--- expected:\n%s\n--- seen:\n%s\n---\n", what.c_str(), Printable(expected).c_str(),
+               Printable(seen).c_str());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Device nodes
+
+struct Node {
+    std::string instanceId;
+    bool hasHardwareIds;
+    std::wstring hardwareIds;  // REG_MULTI_SZ as stored, without the list's final NUL
+};
+
+const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kNetClass = {0x4d36e972, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kMediaClass = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+enum PropertyKind { kNarrow, kWide, kNone, kZeroBytes };
+
+// Creates a registered, never-started node ROOT\<name>\NNNN. `ids` is a
+// REG_MULTI_SZ body (entries each with their NUL) without the closing NUL.
+// Returns its instance ID, or "" after reporting a failure.
+std::string CreateNode(const GUID& setupClass, const char* name, PropertyKind kind, const std::string& narrowIds,
+                       const std::wstring& wideIds = std::wstring())
+{
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&setupClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        Check(false, "SetupDiCreateDeviceInfoList failed");
+        return "";
+    }
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    std::string instanceId;
+    bool ok = SetupDiCreateDeviceInfoA(set, name, &setupClass, nullptr, nullptr, DICD_GENERATE_ID, &data) != FALSE;
+    if (ok && kind == kNarrow) {
+        const std::string list = narrowIds + '\0';
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
+                                               reinterpret_cast<const BYTE*>(list.data()),
+                                               static_cast<DWORD>(list.size())) != FALSE;
+    } else if (ok && kind == kWide) {
+        const std::wstring list = wideIds + L'\0';
+        ok = SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID,
+                                               reinterpret_cast<const BYTE*>(list.data()),
+                                               static_cast<DWORD>(list.size() * sizeof(wchar_t))) != FALSE;
+    }
+    if (ok) {
+        ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
+    }
+    char id[kMaxInstanceId];
+    if (ok) {
+        ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) != FALSE;
+    }
+    if (ok && kind == kZeroBytes) {
+        // SetupAPI will not store an empty property, so write the value
+        // where it keeps hardware IDs: the node's own Enum key.
+        const std::string path = std::string("System\\CurrentControlSet\\Enum\\") + id;
+        HKEY key;
+        ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS;
+        if (ok) {
+            ok = RegSetValueExA(key, "HardwareID", 0, REG_MULTI_SZ, nullptr, 0) == ERROR_SUCCESS;
+            RegCloseKey(key);
+        }
+    }
+    if (ok) {
+        instanceId = id;
+    } else {
+        Check(false, std::string("creating node ") + name + " failed with error " + std::to_string(GetLastError()));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return instanceId;
+}
+
+// Every node SetupAPI knows, present or not, in enumeration order.
+std::vector<Node> ListNodes()
+{
+    std::vector<Node> nodes;
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        Check(false, "listing: SetupDiGetClassDevsA failed");
+        return nodes;
+    }
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        Node node;
+        char id[kMaxInstanceId] = "";
+        SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+        node.instanceId = id;
+        BYTE buffer[4096] = {};
+        DWORD size = 0;
+        node.hasHardwareIds =
+            SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer - 2, &size) !=
+            FALSE;
+        if (node.hasHardwareIds) {
+            std::wstring list(reinterpret_cast<const wchar_t*>(buffer), size / sizeof(wchar_t));
+            while (!list.empty() && list.back() == L'\0') {
+                list.pop_back();
+            }
+            node.hardwareIds = list;
+        }
+        nodes.push_back(node);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return nodes;
+}
+
+bool Listed(const std::vector<Node>& nodes, const std::string& instanceId)
+{
+    for (const Node& node : nodes) {
+        if (node.instanceId == instanceId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Running hwpurge.exe
+
+struct Run {
+    bool started;
+    bool timedOut;
+    DWORD exitCode;
+    std::string out;
+    std::string err;
+};
+
+std::string g_program;  // hwpurge.exe as a Windows path
+std::string g_scratch;  // folder for the captured output
+
+HANDLE CreateCapture(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string ReadCapture(HANDLE file)
+{
+    std::string bytes;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        bytes.append(chunk, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// Starts hwpurge.exe with exactly `commandLine`; standard output and error
+// go to files of their own, so their bytes arrive as the program wrote them.
+Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
+{
+    Run run = {false, false, 0, "", ""};
+    HANDLE out = CreateCapture(g_scratch + "\\stdout.bin");
+    HANDLE err = CreateCapture(g_scratch + "\\stderr.bin");
+    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+        Check(false, "cannot create the capture files in " + g_scratch);
+        return run;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    run.started = CreateProcessA(g_program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &startup, &process) != FALSE;
+    if (!run.started) {
+        Check(false, "CreateProcessA failed for: " + commandLine);
+    } else {
+        if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+            run.timedOut = true;
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    run.out = ReadCapture(out);
+    run.err = ReadCapture(err);
+    return run;
+}
+
+void CheckRun(const Run& run, const std::string& out, const std::string& err, DWORD exitCode,
+              const std::string& what)
+{
+    if (!run.started) {
+        return;
+    }
+    Check(!run.timedOut, what + ": hwpurge.exe did not end in time");
+    CheckBytes(run.out, out, what + ": standard output");
+    CheckBytes(run.err, err, what + ": standard error");
+    Check(run.exitCode == exitCode,
+          what + ": exit status " + std::to_string(run.exitCode) + ", expected " + std::to_string(exitCode));
+}
+
+const char kBanner[] =
+    "**************************************************\r\n"
+    "*                                                *\r\n"
+    "*  KIVO 4100, KIVO 720 Driver UnInstall Program. *\r\n"
+    "*                                                *\r\n"
+    "*           Please Wait For Completion.          *\r\n"
+    "*                                                *\r\n"
+    "**************************************************\r\n";
+const char kUsage[] = "usage: hwpurge <Hardware_ID> \r\n";
+
+std::string RemovalLine(const std::string& entry)
+{
+    return " Removed: KIVO Device with ID [" + entry + "] \r\n";
+}
+
+// ---------------------------------------------------------------------------
+// Cases
+
+void CaseUsage()
+{
+    const struct {
+        const char* commandLine;
+        const char* what;
+    } cases[] = {
+        {"hwpurge.exe", "no argument"},
+        {"hwpurge.exe   ", "no argument, trailing spaces"},
+        {"hwpurge.exe HWPT_USAGE\\A HWPT_USAGE\\B", "two arguments"},
+        {"hwpurge.exe \"HWPT_USAGE\\A\" \"\"", "a valid identifier and an empty second argument"},
+        {"hwpurge.exe HWPT_USAGE\\A\tHWPT_USAGE\\B", "two arguments split by a tab"},
+    };
+    for (const auto& c : cases) {
+        CheckRun(RunProgram(c.commandLine), kUsage, "", 2, c.what);
+    }
+    // Quotes group: one argument holding a space runs the pass (and finds
+    // nothing, since no hardware ID holds that text).
+    CheckRun(RunProgram("hwpurge.exe \"HWPT_USAGE\\NO SUCH DEVICE\""), kBanner, "", 0, "one quoted argument");
+}
+
+void CaseEmpty()
+{
+    const std::string refused = "hwpurge: the hardware ID is empty; nothing was removed\r\n";
+    const std::vector<Node> before = ListNodes();
+    CheckRun(RunProgram("hwpurge.exe \"\""), "", refused, 2, "empty argument");
+    CheckRun(RunProgram("hwpurge.exe \"\"  "), "", refused, 2, "empty argument, trailing spaces");
+    Check(ListNodes().size() == before.size(), "empty argument: nodes were removed");
+}
+
+struct Planned {
+    const GUID* setupClass;
+    const char* name;
+    PropertyKind kind;
+    std::string ids;     // REG_MULTI_SZ body
+    const char* match;   // the entry the removal line names, or nullptr
+    std::string instanceId;
+};
+
+void CaseRemoval()
+{
+    using namespace std::string_literals;
+    std::vector<Planned> plan = {
+        {&kSystemClass, "HWPT_RM_SECOND", kNarrow, "HWPT_RM\\OTHER_1\0HWPT_RM\\KIVO_4100&REV_02\0"s,
+         "HWPT_RM\\KIVO_4100&REV_02", ""},
+        {&kPortsClass, "HWPT_RM_TWICE", kNarrow, "HWPT_RM\\KIVO_720&REV_01\0HWPT_RM\\KIVO_720\0"s,
+         "HWPT_RM\\KIVO_720&REV_01", ""},
+        {&kHidClass, "HWPT_RM_CASE", kNarrow, "hwpt_rm\\kivo_case\0"s, "hwpt_rm\\kivo_case", ""},
+        {&kUsbClass, "HWPT_RM_EXACT", kNarrow, "HWPT_RM\\KIVO_\0"s, "HWPT_RM\\KIVO_", ""},
+        {&kNetClass, "HWPT_RM_NOPROP", kNone, "", nullptr, ""},
+        {&kMediaClass, "HWPT_RM_SHORT", kNarrow, "HWPT_RM\\KIVO\0"s, nullptr, ""},
+        {&kSystemClass, "HWPT_RM_NEAR", kNarrow, "HWPT_RM\\KIVX_1\0XHWPT_RM\\KIVO_1\0HWPT_RM KIVO_1\0"s, nullptr, ""},
+        {&kPortsClass, "HWPT_RM_ACCENT", kNarrow, "HWPT_RM\\KIVO_\xC4\0"s, "HWPT_RM\\KIVO_\xC4", ""},
+    };
+    for (Planned& node : plan) {
+        node.instanceId = CreateNode(*node.setupClass, node.name, node.kind, node.ids);
+    }
+    const std::vector<Node> before = ListNodes();
+
+    // The expected lines follow the order in which SetupAPI enumerates.
+    std::string expected = kBanner;
+    size_t wineNodes = 0;
+    for (const Node& node : before) {
+        bool mine = false;
+        for (const Planned& planned : plan) {
+            if (planned.instanceId == node.instanceId) {
+                mine = true;
+                Check(node.hasHardwareIds == (planned.kind != kNone),
+                      std::string("node ") + planned.name + " does not have the hardware-ID property it was given");
+                if (planned.match != nullptr) {
+                    expected += RemovalLine(planned.match);
+                }
+            }
+        }
+        wineNodes += mine ? 0 : 1;
+    }
+    for (const Planned& planned : plan) {
+        Check(!planned.instanceId.empty() && Listed(before, planned.instanceId),
+              std::string("node ") + planned.name + " is not listed before the run");
+    }
+    Check(wineNodes > 0, "Wine's own device nodes are not listed");
+
+    // Mixed case in the identifier; the backslash is not before a quote, so
+    // it reaches the program as it stands.
+    CheckRun(RunProgram("hwpurge.exe Hwpt_rm\\kivo_"), expected, "", 0, "removal run");
+
+    std::vector<Node> expectedAfter;
+    for (const Node& node : before) {
+        bool removed = false;
+        for (const Planned& planned : plan) {
+            removed = removed || (planned.instanceId == node.instanceId && planned.match != nullptr);
+        }
+        if (!removed) {
+            expectedAfter.push_back(node);
+        }
+    }
+    const std::vector<Node> after = ListNodes();
+    bool same = after.size() == expectedAfter.size();
+    for (size_t i = 0; same && i < after.size(); ++i) {
+        same = after[i].instanceId == expectedAfter[i].instanceId &&
+               after[i].hasHardwareIds == expectedAfter[i].hasHardwareIds &&
+               after[i].hardwareIds == expectedAfter[i].hardwareIds;
+    }
+    if (!same) {
+        std::string seen;
+        for (const Node& node : after) {
+            seen += node.instanceId + "\n";
+        }
+        Check(false, "nodes after the run are not those before less the matched ones; seen:\n" + seen);
+    }
+
+    CheckRun(RunProgram("hwpurge.exe HWPT_RM\\KIVO_"), kBanner, "", 0, "second run");
+    Check(ListNodes().size() == after.size(), "second run: the node count changed");
+}
+
+void CaseZeroBytes()
+{
+    const std::string empty = CreateNode(kSystemClass, "HWPT_ZB_0EMPTY", kZeroBytes, "");
+    const std::string next = CreateNode(kSystemClass, "HWPT_ZB_1NEXT", kNarrow, std::string("HWPT_ZB\\NEXT\0", 13));
+
+    // Say what this Wine answers for the empty property, so a log shows
+    // whether the run below meets the answer that used to hang it.
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    size_t emptyAt = 0;
+    size_t nextAt = 0;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        char id[kMaxInstanceId] = "";
+        SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+        if (empty == id) {
+            emptyAt = index + 1;
+            DWORD required = 12345;
+            const BOOL read =
+                SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, nullptr, nullptr, 0, &required);
+            printf("note: empty hardware-ID read: result %d, error %lu, required size %lu\n", read,
+                   static_cast<unsigned long>(GetLastError()), static_cast<unsigned long>(required));
+        }
+        if (next == id) {
+            nextAt = index + 1;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    Check(emptyAt != 0 && nextAt > emptyAt, "the empty node is not enumerated before the next one");
+
+    CheckRun(RunProgram("hwpurge.exe HWPT_ZB\\", 20000), std::string(kBanner) + RemovalLine("HWPT_ZB\\NEXT"), "", 0,
+             "zero-byte hardware IDs");
+    const std::vector<Node> after = ListNodes();
+    Check(Listed(after, empty), "the node with the empty property was removed");
+    Check(!Listed(after, next), "the node after the empty one was not removed");
+}
+
+// Full-width capitals in the identifier against full-width small letters in
+// the node, in whatever code page Wine took from LC_ALL.
+void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved)
+{
+    Check(GetACP() == expectedAcp,
+          "the ANSI code page is " + std::to_string(GetACP()) + ", expected " + std::to_string(expectedAcp));
+    const std::wstring prefix = L"HWPT_FW" + std::to_wstring(expectedAcp) + L"\\";
+    const std::wstring entry = prefix + L"\xFF4B\xFF49\xFF56\xFF4F_\xFF44\xFF45\xFF56";  // ｋｉｖｏ_ｄｅｖ
+    const std::wstring capitals = prefix + L"\xFF2B\xFF29\xFF36\xFF2F";                    // ＫＩＶＯ
+    const std::string name = "HWPT_FW" + std::to_string(expectedAcp);
+    const std::string instanceId = CreateNode(kHidClass, name.c_str(), kWide, "", entry + L'\0');
+
+    char identifier[128] = "";
+    const int length = WideCharToMultiByte(identifierCodePage, 0, capitals.c_str(), -1, identifier,
+                                           sizeof identifier, nullptr, nullptr);
+    Check(length == static_cast<int>(capitals.size()) - 4 + 4 * 2 + 1,
+          "the identifier is not made of two-byte capitals in code page " + std::to_string(identifierCodePage));
+    if (identifierCodePage == 932) {
+        char a[3] = "";
+        WideCharToMultiByte(932, 0, L"\xFF21", 1, a, 2, nullptr, nullptr);
+        Check(memcmp(a, "\x82\x60", 2) == 0, "full-width A is not 0x82 0x60 in code page 932");
+    }
+
+    std::string expected = kBanner;
+    if (expectRemoved) {
+        char narrow[128] = "";
+        WideCharToMultiByte(CP_ACP, 0, entry.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+        expected += RemovalLine(narrow);
+    }
+    CheckRun(RunProgram(std::string("hwpurge.exe ") + identifier), expected, "", 0,
+             "full-width identifier in code page " + std::to_string(GetACP()));
+    Check(Listed(ListNodes(), instanceId) != expectRemoved,
+          expectRemoved ? "the full-width node is still there" : "the full-width node was removed");
+}
+
+// The built file: its version record and its manifest.
+void CaseResources()
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(g_program.c_str(), &ignored);
+    Check(size != 0, "hwpurge.exe has no version record");
+    if (size != 0) {
+        std::vector<BYTE> info(size);
+        GetFileVersionInfoA(g_program.c_str(), 0, size, info.data());
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT fixedSize = 0;
+        Check(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr,
+              "no fixed version part");
+        if (fixed != nullptr) {
+            Check(fixed->dwFileVersionMS == 0x00020000 && fixed->dwFileVersionLS == 0, "fixed file version is not 2.0.0.0");
+            Check(fixed->dwProductVersionMS == 0x00020000 && fixed->dwProductVersionLS == 0,
+                  "fixed product version is not 2.0.0.0");
+        }
+        struct {
+            WORD language;
+            WORD codePage;
+        }* translation = nullptr;
+        UINT translationSize = 0;
+        VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                       &translationSize);
+        Check(translation != nullptr && translationSize >= 4, "no translation in the version record");
+        if (translation != nullptr) {
+            char block[64];
+            snprintf(block, sizeof block, "\\StringFileInfo\\%04x%04x\\", translation->language, translation->codePage);
+            const struct {
+                const char* name;
+                const char* value;  // nullptr: must be absent
+            } strings[] = {
+                {"FileVersion", "2.0.0.0"},         {"ProductVersion", "2.0.0.0"},
+                {"ProductName", "hwpurge"},          {"OriginalFilename", "hwpurge.exe"},
+                {"CompanyName", nullptr},
+            };
+            for (const auto& s : strings) {
+                char* value = nullptr;
+                UINT valueSize = 0;
+                const bool found = VerQueryValueA(info.data(), (std::string(block) + s.name).c_str(),
+                                                  reinterpret_cast<void**>(&value), &valueSize) &&
+                                   value != nullptr;
+                if (s.value == nullptr) {
+                    Check(!found || value[0] == '\0', std::string("the version record names a ") + s.name);
+                } else {
+                    Check(found && strcmp(value, s.value) == 0,
+                          std::string(s.name) + " is " + (found ? value : "absent") + ", expected " + s.value);
+                }
+            }
+        }
+    }
+
+    HMODULE image = LoadLibraryExA(g_program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = image ? FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+    Check(found != nullptr, "hwpurge.exe has no application manifest");
+    if (found != nullptr) {
+        const char* text = static_cast<const char*>(LockResource(LoadResource(image, found)));
+        const std::string manifest(text, SizeofResource(image, found));
+        Check(manifest.find("<assembly") != std::string::npos, "the manifest is not an assembly manifest");
+        Check(manifest.find("requestedExecutionLevel") == std::string::npos, "the manifest requests an execution level");
+        Check(manifest.find("activeCodePage") == std::string::npos, "the manifest sets a code page");
+    }
+    if (image != nullptr) {
+        FreeLibrary(image);
+    }
+}
+
+std::string WindowsPath(const std::string& path)
+{
+    // Wine maps the Unix root to drive Z:.
+    std::string windows = path[0] == '/' ? "Z:" + path : path;
+    for (char& c : windows) {
+        c = c == '/' ? '\\' : c;
+    }
+    return windows;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: wine_check <case> <hwpurge.exe> [code page of the identifier, ANSI code page, removed|kept]\n");
+        return 2;
+    }
+    const std::string which = argv[1];
+    g_program = WindowsPath(argv[2]);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    g_scratch = std::string(temp) + "hwpurge-" + which + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(g_scratch.c_str(), nullptr);
+
+    if (which == "usage") {
+        CaseUsage();
+    } else if (which == "empty") {
+        CaseEmpty();
+    } else if (which == "removal") {
+        CaseRemoval();
+    } else if (which == "zero-bytes") {
+        CaseZeroBytes();
+    } else if (which == "full-width" && argc == 6) {
+        CaseFullWidth(static_cast<UINT>(atoi(argv[3])), static_cast<UINT>(atoi(argv[4])),
+                      strcmp(argv[5], "removed") == 0);
+    } else if (which == "resources") {
+        CaseResources();
+    } else {
+        fprintf(stderr, "wine_check: unknown case or wrong arguments: %s\n", which.c_str());
+        return 2;
+    }
+    DeleteFileA((g_scratch + "\\stdout.bin").c_str());
+    DeleteFileA((g_scratch + "\\stderr.bin").c_str());
+    RemoveDirectoryA(g_scratch.c_str());
+    printf("%s: %s\n", which.c_str(), g_failures == 0 ? "passed" : "FAILED");
+    return g_failures == 0 ? 0 : 1;
+}
