@@ -174,14 +174,14 @@ bool SplitLines(const std::string& bytes, Text* out, Failure* failure)
     const size_t size = bytes.size();
     size_t lineBegin = 0;
     size_t textBegin = 0;
-    auto endLine = [&](size_t next) {
-        size_t textEnd = out->text.size();
+    // Ends the line whose text ends at `textEnd` and whose bytes end at `next`.
+    auto endLine = [&](size_t next, size_t textEnd, size_t nextText) {
         if (textEnd > textBegin && out->text[textEnd - 1] == '\r') {
             --textEnd;
         }
         out->lines.push_back({lineBegin, next, textBegin, textEnd});
         lineBegin = next;
-        textBegin = out->text.size();
+        textBegin = nextText;
     };
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
         out->utf16 = true;
@@ -191,7 +191,7 @@ bool SplitLines(const std::string& bytes, Text* out, Failure* failure)
             char32_t c = static_cast<char32_t>(data[i] | (data[i + 1] << 8));
             i += 2;
             if (c == '\n') {
-                endLine(i);
+                endLine(i, out->text.size(), out->text.size());
                 continue;
             }
             if (c >= 0xD800 && c <= 0xDBFF && size - i >= 2) {
@@ -216,12 +216,12 @@ bool SplitLines(const std::string& bytes, Text* out, Failure* failure)
         }
         for (size_t i = textBegin; i < size; ++i) {
             if (data[i] == '\n') {
-                endLine(i + 1);
+                endLine(i + 1, i, i + 1);
             }
         }
     }
     if (lineBegin < size) {
-        endLine(size);
+        endLine(size, out->text.size(), out->text.size());
     }
     return true;
 }
