@@ -1,0 +1,46 @@
+#!/bin/sh
+# One registry export through both programs: the host program reads a copy
+# of it as its device database; Wine imports it with regedit and hwpurge.exe
+# runs on Wine's SetupAPI. Both must print the same removal lines (in
+# whatever order each system enumerates its nodes).
+# usage: export_cross_check.sh <host hwpurge> <hwpurge.exe> <file.reg> <identifier>
+# (WINE and WINEPREFIX set; the identifier must match none of Wine's own nodes)
+set -eu
+host=$1 exe=$2 export_file=$3 identifier=$4
+
+if [ ! -x "$host" ]; then
+    if [ "${CI:-}" = "true" ]; then
+        echo "FAIL: the host program $host is not built"
+        exit 1
+    fi
+    echo "SKIPPED: the host program $host is not built (cmake --preset host && cmake --build --preset host)"
+    exit 77
+fi
+
+work=$(mktemp -d "${WINEPREFIX%/*}/export-check.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cp "$export_file" "$work/enum.reg"
+cp "$export_file" "$work/host-db.reg"
+
+to_windows() { printf 'Z:%s\n' "$1" | tr / '\\'; }
+
+"$WINE" regedit /S "$(to_windows "$work/enum.reg")"
+HWPURGE_DEVICE_DB="$work/host-db.reg" "$host" "$identifier" >"$work/host.out"
+"$WINE" "$exe" "$identifier" >"$work/wine.out"
+
+grep '^ Removed: ' "$work/host.out" | sort >"$work/host.lines" || true
+tr -d '\r' <"$work/wine.out" | grep '^ Removed: ' | sort >"$work/wine.lines" || true
+echo "host program:"
+cat "$work/host.lines"
+echo "hwpurge.exe under Wine:"
+cat "$work/wine.lines"
+if [ ! -s "$work/host.lines" ]; then
+    echo "FAIL: $identifier removes nothing from $export_file"
+    exit 1
+fi
+if ! cmp -s "$work/host.lines" "$work/wine.lines"; then
+    echo "FAIL: the removal lines differ"
+    diff "$work/host.lines" "$work/wine.lines" || true
+    exit 1
+fi
+echo "same removal lines"
