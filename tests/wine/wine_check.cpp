@@ -101,6 +101,9 @@ std::string CreateNode(const GUID& setupClass, const char* name, PropertyKind ki
         ok = SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID,
                                                reinterpret_cast<const BYTE*>(list.data()),
                                                static_cast<DWORD>(list.size() * sizeof(wchar_t))) != FALSE;
+    } else if (ok && kind == kZeroBytes) {
+        const BYTE none = 0;
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, &none, 0) != FALSE;
     }
     if (ok) {
         ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
@@ -108,17 +111,6 @@ std::string CreateNode(const GUID& setupClass, const char* name, PropertyKind ki
     char id[kMaxInstanceId];
     if (ok) {
         ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) != FALSE;
-    }
-    if (ok && kind == kZeroBytes) {
-        // SetupAPI will not store an empty property, so write the value
-        // where it keeps hardware IDs: the node's own Enum key.
-        const std::string path = std::string("System\\CurrentControlSet\\Enum\\") + id;
-        HKEY key;
-        ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS;
-        if (ok) {
-            ok = RegSetValueExA(key, "HardwareID", 0, REG_MULTI_SZ, nullptr, 0) == ERROR_SUCCESS;
-            RegCloseKey(key);
-        }
     }
     if (ok) {
         instanceId = id;
