@@ -4,7 +4,7 @@
 # corpus for a bounded time. Exits non-zero on any finding: a crash, a
 # sanitizer report, a broken property, a timeout or running out of memory.
 #
-#   scripts/fuzz.sh [seconds per target]   (default 45)
+#   scripts/fuzz.sh [seconds per target]   (default 45; two targets)
 #
 # New inputs go to build/fuzz/corpus/<target>; the committed seeds in
 # fuzz/corpus/<target> are only read. Findings are left in
@@ -20,6 +20,7 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 
 rm -rf "$build/findings"
 mkdir -p "$build/findings"
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 status=0
 for seeds in "$root"/fuzz/corpus/*/; do
     name=$(basename "$seeds")
