@@ -1,10 +1,17 @@
-# Fails unless PROGRAM imports from Windows' own DLLs only, so the one file
-# runs on a machine with nothing else installed.
+# Fails unless PROGRAM is a 64-bit console program that imports from
+# Windows' own DLLs only, so the one file runs on a machine with nothing else
+# installed.
 # usage: cmake -DOBJDUMP=<objdump> -DPROGRAM=<exe> -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${PROGRAM} failed")
+endif()
+if(NOT dump MATCHES "Magic[ \t]+020b")
+  message(FATAL_ERROR "${PROGRAM} is not a 64-bit (PE32+) image")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+00000003")
+  message(FATAL_ERROR "${PROGRAM} is not a console program")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
 if(NOT lines)
