@@ -6,8 +6,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <setupapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -93,13 +93,11 @@ std::string CreateNode(const GUID& setupClass, const char* name, PropertyKind ki
     bool ok = SetupDiCreateDeviceInfoA(set, name, &setupClass, nullptr, nullptr, DICD_GENERATE_ID, &data) != FALSE;
     if (ok && kind == kNarrow) {
         const std::string list = narrowIds + '\0';
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
-                                               reinterpret_cast<const BYTE*>(list.data()),
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
                                                static_cast<DWORD>(list.size())) != FALSE;
     } else if (ok && kind == kWide) {
         const std::wstring list = wideIds + L'\0';
-        ok = SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID,
-                                               reinterpret_cast<const BYTE*>(list.data()),
+        ok = SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
                                                static_cast<DWORD>(list.size() * sizeof(wchar_t))) != FALSE;
     } else if (ok && kind == kZeroBytes) {
         const BYTE none = 0;
@@ -139,9 +137,8 @@ std::vector<Node> ListNodes()
         node.instanceId = id;
         BYTE buffer[4096] = {};
         DWORD size = 0;
-        node.hasHardwareIds =
-            SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer - 2, &size) !=
-            FALSE;
+        node.hasHardwareIds = SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, buffer,
+                                                                sizeof buffer - 2, &size) != FALSE;
         if (node.hasHardwareIds) {
             std::wstring list(reinterpret_cast<const wchar_t*>(buffer), size / sizeof(wchar_t));
             while (!list.empty() && list.back() == L'\0') {
@@ -219,8 +216,8 @@ Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    run.started = CreateProcessA(g_program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                 &startup, &process) != FALSE;
+    run.started = CreateProcessA(g_program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                 &process) != FALSE;
     if (!run.started) {
         Check(false, "CreateProcessA failed for: " + commandLine);
     } else {
@@ -238,8 +235,7 @@ Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
     return run;
 }
 
-void CheckRun(const Run& run, const std::string& out, const std::string& err, DWORD exitCode,
-              const std::string& what)
+void CheckRun(const Run& run, const std::string& out, const std::string& err, DWORD exitCode, const std::string& what)
 {
     if (!run.started) {
         return;
@@ -289,6 +285,18 @@ void CaseUsage()
     CheckRun(RunProgram("hwpurge.exe \"HWPT_USAGE\\NO SUCH DEVICE\""), kBanner, "", 0, "one quoted argument");
 }
 
+// An identifier with a space reaches the program whole only when quoted.
+void CaseQuoting()
+{
+    using namespace std::string_literals;
+    const std::string spaced = CreateNode(kUsbClass, "HWPT_QT", kNarrow, "HWPT_QT\\KIVO 4100 CAM\0"s);
+    CheckRun(RunProgram("hwpurge.exe hwpt_qt\\kivo 4100"), kUsage, "", 2, "unquoted identifier with a space");
+    Check(Listed(ListNodes(), spaced), "the unquoted run removed the node");
+    CheckRun(RunProgram("hwpurge.exe \"hwpt_qt\\kivo 4100\""),
+             std::string(kBanner) + RemovalLine("HWPT_QT\\KIVO 4100 CAM"), "", 0, "quoted identifier with a space");
+    Check(!Listed(ListNodes(), spaced), "the quoted run left the node");
+}
+
 void CaseEmpty()
 {
     const std::string refused = "hwpurge: the hardware ID is empty; nothing was removed\r\n";
@@ -302,8 +310,8 @@ struct Planned {
     const GUID* setupClass;
     const char* name;
     PropertyKind kind;
-    std::string ids;     // REG_MULTI_SZ body
-    const char* match;   // the entry the removal line names, or nullptr
+    std::string ids;    // REG_MULTI_SZ body
+    const char* match;  // the entry the removal line names, or nullptr
     std::string instanceId;
 };
 
@@ -428,13 +436,13 @@ void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved
           "the ANSI code page is " + std::to_string(GetACP()) + ", expected " + std::to_string(expectedAcp));
     const std::wstring prefix = L"HWPT_FW" + std::to_wstring(expectedAcp) + L"\\";
     const std::wstring entry = prefix + L"\xFF4B\xFF49\xFF56\xFF4F_\xFF44\xFF45\xFF56";  // ｋｉｖｏ_ｄｅｖ
-    const std::wstring capitals = prefix + L"\xFF2B\xFF29\xFF36\xFF2F";                    // ＫＩＶＯ
+    const std::wstring capitals = prefix + L"\xFF2B\xFF29\xFF36\xFF2F";                  // ＫＩＶＯ
     const std::string name = "HWPT_FW" + std::to_string(expectedAcp);
     const std::string instanceId = CreateNode(kHidClass, name.c_str(), kWide, "", entry + L'\0');
 
     char identifier[128] = "";
-    const int length = WideCharToMultiByte(identifierCodePage, 0, capitals.c_str(), -1, identifier,
-                                           sizeof identifier, nullptr, nullptr);
+    const int length = WideCharToMultiByte(identifierCodePage, 0, capitals.c_str(), -1, identifier, sizeof identifier,
+                                           nullptr, nullptr);
     Check(length == static_cast<int>(capitals.size()) - 4 + 4 * 2 + 1,
           "the identifier is not made of two-byte capitals in code page " + std::to_string(identifierCodePage));
     if (identifierCodePage == 932) {
@@ -469,7 +477,8 @@ void CaseResources()
         Check(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr,
               "no fixed version part");
         if (fixed != nullptr) {
-            Check(fixed->dwFileVersionMS == 0x00020000 && fixed->dwFileVersionLS == 0, "fixed file version is not 2.0.0.0");
+            Check(fixed->dwFileVersionMS == 0x00020000 && fixed->dwFileVersionLS == 0,
+                  "fixed file version is not 2.0.0.0");
             Check(fixed->dwProductVersionMS == 0x00020000 && fixed->dwProductVersionLS == 0,
                   "fixed product version is not 2.0.0.0");
         }
@@ -488,9 +497,8 @@ void CaseResources()
                 const char* name;
                 const char* value;  // nullptr: must be absent
             } strings[] = {
-                {"FileVersion", "2.0.0.0"},         {"ProductVersion", "2.0.0.0"},
-                {"ProductName", "hwpurge"},          {"OriginalFilename", "hwpurge.exe"},
-                {"CompanyName", nullptr},
+                {"FileVersion", "2.0.0.0"},          {"ProductVersion", "2.0.0.0"}, {"ProductName", "hwpurge"},
+                {"OriginalFilename", "hwpurge.exe"}, {"CompanyName", nullptr},
             };
             for (const auto& s : strings) {
                 char* value = nullptr;
@@ -515,7 +523,8 @@ void CaseResources()
         const char* text = static_cast<const char*>(LockResource(LoadResource(image, found)));
         const std::string manifest(text, SizeofResource(image, found));
         Check(manifest.find("<assembly") != std::string::npos, "the manifest is not an assembly manifest");
-        Check(manifest.find("requestedExecutionLevel") == std::string::npos, "the manifest requests an execution level");
+        Check(manifest.find("requestedExecutionLevel") == std::string::npos,
+              "the manifest requests an execution level");
         Check(manifest.find("activeCodePage") == std::string::npos, "the manifest sets a code page");
     }
     if (image != nullptr) {
@@ -538,7 +547,8 @@ std::string WindowsPath(const std::string& path)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: wine_check <case> <hwpurge.exe> [code page of the identifier, ANSI code page, removed|kept]\n");
+        fprintf(stderr,
+                "usage: wine_check <case> <hwpurge.exe> [code page of the identifier, ANSI code page, removed|kept]\n");
         return 2;
     }
     const std::string which = argv[1];
@@ -550,6 +560,8 @@ int main(int argc, char** argv)
 
     if (which == "usage") {
         CaseUsage();
+    } else if (which == "quoting") {
+        CaseQuoting();
     } else if (which == "empty") {
         CaseEmpty();
     } else if (which == "removal") {
