@@ -6,8 +6,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <setupapi.h>
 #include <windows.h>
+// SetupAPI's header needs the base types from <windows.h> first.
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cstring>

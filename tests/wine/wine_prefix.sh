@@ -9,7 +9,8 @@ boot)
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     # Output to a file: a server left running must not hold the test's pipe.
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    # Two minutes after its last client at most, should the stop case never run.
+    "$WINESERVER" -p120 </dev/null >/dev/null 2>&1
     log="$WINEPREFIX.boot.log"
     if ! "$WINE" wineboot -i >"$log" 2>&1; then
         cat "$log"
