@@ -132,12 +132,13 @@ void AppendUtf8(char32_t c, std::string* out)
     }
 }
 
-// One converter per code page, opened on first use and kept.
+// One converter per code page, opened on first use and kept for the life of
+// the process (never destroyed, so that they stay reachable at exit).
 iconv_t Encoder(UINT codePage)
 {
-    static std::map<UINT, iconv_t> encoders;
-    const auto found = encoders.find(codePage);
-    if (found != encoders.end()) {
+    static auto* const encoders = new std::map<UINT, iconv_t>;
+    const auto found = encoders->find(codePage);
+    if (found != encoders->end()) {
         return found->second;
     }
     const char* name = codePage == 65000 ? "UTF-7" : nullptr;
@@ -145,7 +146,7 @@ iconv_t Encoder(UINT codePage)
         name = info->iconvName != nullptr ? info->iconvName : name;
     }
     iconv_t cd = name != nullptr ? iconv_open(name, "UTF-32LE") : reinterpret_cast<iconv_t>(-1);
-    encoders[codePage] = cd;
+    (*encoders)[codePage] = cd;
     return cd;
 }
 
