@@ -17,3 +17,6 @@ step "host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
+
+step "hwpurge.exe under Wine"
+bash scripts/wine-tests.sh
