@@ -20,7 +20,6 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 
 rm -rf "$build/findings"
 mkdir -p "$build/findings"
-export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 status=0
 for seeds in "$root"/fuzz/corpus/*/; do
     name=$(basename "$seeds")

@@ -2,7 +2,8 @@
 # Runs the host program and the whole test program under valgrind memcheck:
 # any memory error, and any block definitely, indirectly or possibly lost at
 # exit, fails the run. Blocks still reachable at exit (the simulated
-# system's locale object, kept for the process) are not leaks.
+# system's locale object and code-page converters, kept for the process)
+# are not leaks.
 #
 #   scripts/valgrind.sh [build dir]   (default: build/host, brought up to date first)
 #
@@ -29,15 +30,6 @@ cat >"$work/suppressions" <<'SUPP'
    Memcheck:Addr8
    fun:strncmp
    fun:is_dst
-   ...
-}
-{
-   the simulated code pages cache one iconv descriptor per code page and never close it (platform/host/code_pages.cpp, Encoder)
-   Memcheck:Leak
-   match-leak-kinds: definite,indirect
-   ...
-   fun:iconv_open
-   fun:Encoder
    ...
 }
 SUPP
