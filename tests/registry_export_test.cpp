@@ -246,6 +246,15 @@ TEST(RegistryExport, ConvertsUnicodeFilesToTheAnsiCodePage)
                                            932, &database, &error))
         << error;
     EXPECT_EQ(database.nodes[0].hardwareId, std::string("\xC9\\\0\0", 4));
+    // In a double-byte code page a trail byte 0x5C is part of its character,
+    // neither a key separator nor an escape: U+8868 is 0x95 0x5C in 932.
+    const std::string dbcs = "REGEDIT4\r\n[" + std::string(kEnum) +
+                             "ROOT\\\x95\\\\0000]\r\n\"HardwareID\"=\"ROOT\\\\\x95\\\"\r\n";
+    ASSERT_TRUE(hwsim::ParseRegistryExport(dbcs, 932, &database, &error)) << error;
+    ASSERT_EQ(database.nodes.size(), 1u);
+    EXPECT_EQ(database.nodes[0].instanceId, "ROOT\\\x95\\\\0000");
+    EXPECT_EQ(database.nodes[0].hardwareId, std::string("ROOT\\\x95\\\0", 8));
+    EXPECT_FALSE(hwsim::ParseRegistryExport(dbcs, 1252, &database, &error)) << "0x5C taken as a trail byte in 1252";
 }
 
 struct BadCase {

@@ -211,6 +211,20 @@ UINT AnsiCodePage()
     return Pages().ansiCodePage;
 }
 
+bool IsLeadByte(UINT codePage, unsigned char byte)
+{
+    const CodePageInfo* info = Find(codePage);
+    if (info == nullptr || info->maxCharSize != 2) {
+        return false;
+    }
+    for (size_t i = 0; i + 1 < MAX_LEADBYTES && info->leadBytes[i] != 0; i += 2) {
+        if (byte >= info->leadBytes[i] && byte <= info->leadBytes[i + 1]) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string WideToAnsi(const std::u16string& text, UINT codePage)
 {
     std::string out;

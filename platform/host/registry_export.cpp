@@ -355,6 +355,10 @@ private:
         const char* part = p_ + 1;
         const char* close = end_ - 1;
         for (const char* q = part;; ++q) {
+            if (q != close && q + 1 != close && LeadByte(*q)) {
+                ++q;  // a trail byte may be 0x5C; it is no separator
+                continue;
+            }
             if (q == close || *q == '\\') {
                 if (q == part) {
                     return Fail("the key name has an empty part (a doubled or trailing backslash?)");
@@ -407,7 +411,10 @@ private:
         ++p_;  // the opening quote
         while (p_ < end_ && *p_ != '"') {
             char c = *p_++;
-            if (c == '\\') {
+            if (p_ < end_ && LeadByte(c)) {
+                *out += c;
+                c = *p_++;  // the trail byte, taken whatever it is
+            } else if (c == '\\') {
                 if (p_ == end_) {
                     break;
                 }
@@ -438,6 +445,13 @@ private:
         }
         ++p_;
         return true;
+    }
+
+    // A REGEDIT4 file's text is in the ANSI code page, whose two-byte
+    // characters may end in a byte that looks like '\\'.
+    bool LeadByte(char c) const
+    {
+        return !unicode_ && IsLeadByte(codePage_, static_cast<unsigned char>(c));
     }
 
     bool AtPrefix(const char* prefix) const

@@ -119,6 +119,8 @@ UINT AnsiCodePage();
 // character the code page lacks (and for every character when the code page
 // is unknown).
 std::string WideToAnsi(const std::u16string& text, UINT codePage);
+// Whether `byte` begins a two-byte character in a double-byte code page.
+bool IsLeadByte(UINT codePage, unsigned char byte);
 // Code-page services fail as they would for a code page with no case data.
 void SetCaseInformationMissing(bool missing);
 
