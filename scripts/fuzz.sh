@@ -4,7 +4,7 @@
 # corpus for a bounded time. Exits non-zero on any finding: a crash, a
 # sanitizer report, a broken property, a timeout or running out of memory.
 #
-#   scripts/fuzz.sh [seconds per target]   (default 45; two targets)
+#   scripts/fuzz.sh [seconds per target]   (default 30; three targets)
 #
 # New inputs go to build/fuzz/corpus/<target>; the committed seeds in
 # fuzz/corpus/<target> are only read. Findings are left in
@@ -12,7 +12,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-45}
+seconds=${1:-30}
 build="$root/build/fuzz"
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++}" >/dev/null
