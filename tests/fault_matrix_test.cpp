@@ -43,12 +43,12 @@ const char kBanner[] =
     "*                                                *\n"
     "**************************************************\n";
 
-struct NodeSpec {
+struct PlannedNode {
     hwsim::Node node;
     const char* match;  // the entry its removal line names, or nullptr
 };
 
-std::vector<NodeSpec> Machine()
+std::vector<PlannedNode> Machine()
 {
     using hwsim::MakeNode;
     return {
@@ -91,7 +91,7 @@ bool AllocationFails(const Faults& f, long count)
 // What the rules say a run on Machine() with these faults does.
 Expected Model(const Faults& f)
 {
-    const std::vector<NodeSpec> machine = Machine();
+    const std::vector<PlannedNode> machine = Machine();
     const long nodes = static_cast<long>(machine.size());
     Expected e;
     e.out = kBanner;
@@ -113,7 +113,7 @@ Expected Model(const Faults& f)
             return e;
         }
         e.examined.push_back(i);
-        const NodeSpec& spec = machine[static_cast<size_t>(i)];
+        const PlannedNode& planned = machine[static_cast<size_t>(i)];
         if (f.readFailAt == i) {
             // "Too small" with nothing needed means there is nothing to read.
             if (f.readError == ERROR_INVALID_DATA || f.readError == ERROR_INSUFFICIENT_BUFFER) {
@@ -122,7 +122,7 @@ Expected Model(const Faults& f)
             e.reports.push_back({kReadName, f.readError});
             return e;
         }
-        if (!spec.node.hasHardwareId || spec.node.hardwareId.empty() || (f.stuckAt == i && f.stuckSize == 0)) {
+        if (!planned.node.hasHardwareId || planned.node.hardwareId.empty() || (f.stuckAt == i && f.stuckSize == 0)) {
             continue;
         }
         const long reads = 1 + (f.growAt == i ? f.growTimes : 0);
@@ -137,8 +137,8 @@ Expected Model(const Faults& f)
                 return e;
             }
         }
-        if (spec.match != nullptr) {
-            e.out += std::string(" Removed: KIVO Device with ID [") + spec.match + "] \n";
+        if (planned.match != nullptr) {
+            e.out += std::string(" Removed: KIVO Device with ID [") + planned.match + "] \n";
             e.removed.push_back(i);
             if (f.removeFailsAll || f.removeFailAt == i) {
                 e.reports.push_back({kRemoveName, f.removeError});
@@ -165,8 +165,8 @@ protected:
         hwsim::Reset();
         TakeNarrowCodePage();
         std::vector<hwsim::Node> nodes;
-        for (const NodeSpec& spec : Machine()) {
-            nodes.push_back(spec.node);
+        for (const PlannedNode& planned : Machine()) {
+            nodes.push_back(planned.node);
         }
         hwsim::SetDatabase(nodes);
         hwsim::SetFaults(faults);
@@ -283,7 +283,7 @@ TEST_F(FaultMatrix, ReadingEveryNodeFails)
 
 TEST_F(FaultMatrix, ReadingEveryNodeNeverSettlesOnASize)
 {
-    const std::vector<NodeSpec> machine = Machine();
+    const std::vector<PlannedNode> machine = Machine();
     for (long at = 0; at < NodeCount(); ++at) {
         const DWORD size = static_cast<DWORD>(machine[static_cast<size_t>(at)].node.hardwareId.size());
         for (DWORD stuck : {0u, size}) {
