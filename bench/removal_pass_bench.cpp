@@ -36,25 +36,25 @@ const std::vector<hwsim::Node>& Machine(long count)
         snprintf(text, sizeof text, "USB\\VID_%04lX&PID_%04lX\\%ld", (i * 7) & 0xFFFF, i & 0xFFFF, i);
         const std::string instance = text;
         switch (i % 10) {
-        case 3:
-            nodes.push_back(hwsim::MakeNode(instance, guid, i % 2 == 0,
-                                            {"USB\\VID_0BDA&PID_5411&REV_0101", "usb\\vid_1a2b&pid_4100&mi_01"}));
-            break;
-        case 6:
-            nodes.push_back(hwsim::MakeNode(instance, guid, true,
-                                            {"PCI\\VEN_8086&DEV_A2AF&SUBSYS_86941043&REV_00",
-                                             "PCI\\VEN_8086&DEV_A2AF&SUBSYS_86941043", "PCI\\VEN_8086&DEV_A2AF&CC_0C0330",
-                                             "PCI\\VEN_8086&DEV_A2AF"}));
-            break;
-        case 8:
-            nodes.push_back(hwsim::MakeNode(instance, guid, false,
-                                            {"HID\\VID_046D&PID_C52B&REV_1211&MI_00", "HID\\VID_046D&PID_C52B&MI_00",
-                                             "HID_DEVICE_SYSTEM_MOUSE"}));
-            break;
-        default:
-            snprintf(text, sizeof text, "USB\\VID_1A2B&PID_%04lX&REV_0200", 0x4101 + i % 10);
-            nodes.push_back(hwsim::MakeNode(instance, guid, i % 3 == 0, {text, "USB\\VID_1A2B&PID_0720"}));
-            break;
+            case 3:
+                nodes.push_back(hwsim::MakeNode(instance, guid, i % 2 == 0,
+                                                {"USB\\VID_0BDA&PID_5411&REV_0101", "usb\\vid_1a2b&pid_4100&mi_01"}));
+                break;
+            case 6:
+                nodes.push_back(hwsim::MakeNode(
+                    instance, guid, true,
+                    {"PCI\\VEN_8086&DEV_A2AF&SUBSYS_86941043&REV_00", "PCI\\VEN_8086&DEV_A2AF&SUBSYS_86941043",
+                     "PCI\\VEN_8086&DEV_A2AF&CC_0C0330", "PCI\\VEN_8086&DEV_A2AF"}));
+                break;
+            case 8:
+                nodes.push_back(hwsim::MakeNode(instance, guid, false,
+                                                {"HID\\VID_046D&PID_C52B&REV_1211&MI_00",
+                                                 "HID\\VID_046D&PID_C52B&MI_00", "HID_DEVICE_SYSTEM_MOUSE"}));
+                break;
+            default:
+                snprintf(text, sizeof text, "USB\\VID_1A2B&PID_%04lX&REV_0200", 0x4101 + i % 10);
+                nodes.push_back(hwsim::MakeNode(instance, guid, i % 3 == 0, {text, "USB\\VID_1A2B&PID_0720"}));
+                break;
         }
     }
     return nodes;
@@ -118,8 +118,7 @@ void BM_RemovalPass(benchmark::State& state)
     state.counters["enum/node"] = static_cast<double>(hwsim::CallsOf(hwsim::Op::EnumDeviceInfo).size()) / nodes;
     state.counters["reads/node"] =
         static_cast<double>(hwsim::CallsOf(hwsim::Op::GetDeviceRegistryProperty).size()) / nodes;
-    state.counters["removals/node"] =
-        static_cast<double>(hwsim::CallsOf(hwsim::Op::CallClassInstaller).size()) / nodes;
+    state.counters["removals/node"] = static_cast<double>(hwsim::CallsOf(hwsim::Op::CallClassInstaller).size()) / nodes;
     state.counters["matched"] = static_cast<double>(removed) / nodes;
     state.counters["peak_heap_B"] = PeakHeldBytes();
     hwsim::Reset();

@@ -246,9 +246,9 @@ protected:
 
 TEST_F(FaultMatrix, OpeningTheSetFails)
 {
-    for (DWORD code : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_INVALID_DATA),
-                       static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), static_cast<DWORD>(ERROR_NO_MORE_ITEMS),
-                       kUnknownCode}) {
+    for (DWORD code :
+         {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_INVALID_DATA),
+          static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), static_cast<DWORD>(ERROR_NO_MORE_ITEMS), kUnknownCode}) {
         Faults f;
         f.openError = code;
         RunBoth("open fails with " + std::to_string(code), f);
@@ -297,8 +297,8 @@ TEST_F(FaultMatrix, ReadingEveryNodeNeverSettlesOnASize)
 
 TEST_F(FaultMatrix, RemovingEveryNodeFails)
 {
-    for (DWORD code : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST),
-                       kUnknownCode}) {
+    for (DWORD code :
+         {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST), kUnknownCode}) {
         for (long at = 0; at < NodeCount(); ++at) {
             Faults f;
             f.removeFailAt = at;
