@@ -47,6 +47,14 @@ public:
         file_ = tmpfile();
         dup2(fileno(file_), STDOUT_FILENO);
     }
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+    ~OutputCapture()
+    {
+        if (file_ != nullptr) {
+            Finish();
+        }
+    }
 
     std::string Finish()
     {
@@ -61,6 +69,7 @@ public:
             text.append(chunk, n);
         }
         fclose(file_);
+        file_ = nullptr;
         return text;
     }
 
@@ -86,8 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         current = codePage;
     }
     const size_t k = data[1] < size - 2 ? data[1] : size - 2;
-    std::string identifier(reinterpret_cast<const char*>(data + 2), k);
-    identifier = identifier.c_str();  // as a C string: up to its first NUL
+    // As a C string: up to its first NUL.
+    const char* text = reinterpret_cast<const char*>(data + 2);
+    const std::string identifier(text, strnlen(text, k));
     if (identifier.empty()) {
         return 0;  // refused before the pass runs
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds hwpurge every way it is built and runs every test: the host program
 # and its tests, the same under AddressSanitizer and UBSan, and hwpurge.exe
-# under Wine.
+# under Wine; then a bounded fuzzing run, valgrind memcheck and the static
+# checks (clang-format, clang-tidy, cppcheck).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -20,3 +21,12 @@ ctest --preset sanitize -j "$jobs"
 
 step "hwpurge.exe under Wine"
 bash scripts/wine-tests.sh
+
+step "fuzzing (libFuzzer, bounded time)"
+bash scripts/fuzz.sh 20
+
+step "valgrind memcheck"
+bash scripts/valgrind.sh
+
+step "static checks"
+bash scripts/static-checks.sh

@@ -1,11 +1,11 @@
 // Reading registry exports of the Enum key, and dropping nodes from them.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,14 +58,14 @@ const Form kForms[] = {Form::Utf16Bom, Form::Utf8Bom, Form::Utf8, Form::Regedit4
 const char* FormName(Form form)
 {
     switch (form) {
-    case Form::Utf16Bom:
-        return "version 5, UTF-16LE";
-    case Form::Utf8Bom:
-        return "version 5, UTF-8 with BOM";
-    case Form::Utf8:
-        return "version 5, UTF-8";
-    case Form::Regedit4:
-        return "REGEDIT4";
+        case Form::Utf16Bom:
+            return "version 5, UTF-16LE";
+        case Form::Utf8Bom:
+            return "version 5, UTF-8 with BOM";
+        case Form::Utf8:
+            return "version 5, UTF-8";
+        case Form::Regedit4:
+            return "REGEDIT4";
     }
     return "";
 }
@@ -99,12 +99,12 @@ std::string Export(Form form, const std::string& body)
         crlf += c == '\n' ? "\r\n" : std::string(1, c);
     }
     switch (form) {
-    case Form::Utf16Bom:
-        return "\xFF\xFE" + Utf16(crlf);
-    case Form::Utf8Bom:
-        return "\xEF\xBB\xBF" + crlf;
-    default:
-        return crlf;
+        case Form::Utf16Bom:
+            return "\xFF\xFE" + Utf16(crlf);
+        case Form::Utf8Bom:
+            return "\xEF\xBB\xBF" + crlf;
+        default:
+            return crlf;
     }
 }
 
@@ -139,7 +139,8 @@ TEST(RegistryExport, ReadsNodesInEveryEncoding)
                                          {"USB\\VID_1A2B&PID_4100&REV_0200", "USB\\VID_1A2B&PID_4100"});
     const ReadCase cases[] = {
         {"a node among its parent keys and subkeys",
-         "[" + std::string(kEnum, strlen(kEnum) - 1) + "]\n\n" + Key("USB") + "\n" + Key("USB\\VID_1A2B&PID_4100") + "\n" + Key("USB\\VID_1A2B&PID_4100\\K4") +
+         "[" + std::string(kEnum, strlen(kEnum) - 1) + "]\n\n" + Key("USB") + "\n" + Key("USB\\VID_1A2B&PID_4100") +
+             "\n" + Key("USB\\VID_1A2B&PID_4100\\K4") +
              "\"DeviceDesc\"=\"KIVO 4100\"\n\"Capabilities\"=dword:00000084\n\"HardwareID\"=" + ids +
              "\n\"ClassGUID\"=\"" + guid + "\"\n\n" + Key("USB\\VID_1A2B&PID_4100\\K4\\Device Parameters") +
              "\"HardwareID\"=\"not the node's\"\n\n" + Key("USB\\VID_1A2B&PID_4100\\K4\\LogConf") + "\n",
@@ -167,9 +168,10 @@ TEST(RegistryExport, ReadsNodesInEveryEncoding)
         {"comments, blank lines, default values, other types, keys outside Enum",
          "; exported for the KIVO preview\n\n[HKEY_CURRENT_USER\\SYSTEM\\X\\Enum\\A\\B\\C]\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Enum\\A\\B\\C]\n\"HardwareID\"=\"no\"\n" +
-             Key("USB\\A\\1") + "  ; indented comment\n@=\"default\"\n\"Bin\"=hex:00,ff\n\"Q\\\"\\\\\"=\"a \\\"b\\\" c:\\\\\"\n" +
-             "\"Prop\"=hex(ffff0012):41,00\n\"HardwareID\"=hex(7):41,00,00,00,00,00\n" + Key("USB\\A\\1\\Properties\\{x}\\0003") +
-             "@=hex(ffff0012):00,00\n",
+             Key("USB\\A\\1") +
+             "  ; indented comment\n@=\"default\"\n\"Bin\"=hex:00,ff\n\"Q\\\"\\\\\"=\"a \\\"b\\\" c:\\\\\"\n" +
+             "\"Prop\"=hex(ffff0012):41,00\n\"HardwareID\"=hex(7):41,00,00,00,00,00\n" +
+             Key("USB\\A\\1\\Properties\\{x}\\0003") + "@=hex(ffff0012):00,00\n",
          {hwsim::MakeNode("USB\\A\\1", "", false, {"A"})},
          true},
         {"HKLM and another control set",
@@ -222,14 +224,15 @@ TEST(RegistryExport, ConvertsUnicodeFilesToTheAnsiCodePage)
         for (Form form : {Form::Utf16Bom, Form::Utf8}) {
             DeviceDatabase database;
             std::string error;
-            ASSERT_TRUE(hwsim::ParseRegistryExport(Export(form, Key("USB\\A\\1") + "\"HardwareID\"={ids:" + c.id + "}\n"),
-                                                   c.codePage, &database, &error))
+            ASSERT_TRUE(hwsim::ParseRegistryExport(
+                Export(form, Key("USB\\A\\1") + "\"HardwareID\"={ids:" + c.id + "}\n"), c.codePage, &database, &error))
                 << error;
             ASSERT_EQ(database.nodes.size(), 1u);
             EXPECT_EQ(HexList(database.nodes[0].hardwareId), HexList(expected)) << c.codePage << " " << FormName(form);
             // The same text as a plain string: one entry, no closing one.
-            ASSERT_TRUE(hwsim::ParseRegistryExport(Export(form, Key("USB\\A\\1") + "\"HardwareID\"=\"" + Escaped(c.id) + "\"\n"),
-                                                   c.codePage, &database, &error));
+            ASSERT_TRUE(hwsim::ParseRegistryExport(
+                Export(form, Key("USB\\A\\1") + "\"HardwareID\"=\"" + Escaped(c.id) + "\"\n"), c.codePage, &database,
+                &error));
             EXPECT_EQ(HexList(database.nodes[0].hardwareId), HexList(c.expected + '\0')) << c.codePage;
         }
     }
@@ -241,15 +244,15 @@ TEST(RegistryExport, ConvertsUnicodeFilesToTheAnsiCodePage)
         &error));
     EXPECT_EQ(database.nodes[0].hardwareId, std::string("A?\0\0", 4));
     // REGEDIT4 bytes stand as they are, whatever the code page.
-    ASSERT_TRUE(hwsim::ParseRegistryExport("REGEDIT4\r\n[" + std::string(kEnum) +
-                                               "USB\\A\\1]\r\n\"HardwareID\"=hex(7):c9,5c,00,00\r\n\"x\"=\"\xC9\"\r\n",
-                                           932, &database, &error))
+    ASSERT_TRUE(hwsim::ParseRegistryExport(
+        "REGEDIT4\r\n[" + std::string(kEnum) + "USB\\A\\1]\r\n\"HardwareID\"=hex(7):c9,5c,00,00\r\n\"x\"=\"\xC9\"\r\n",
+        932, &database, &error))
         << error;
     EXPECT_EQ(database.nodes[0].hardwareId, std::string("\xC9\\\0\0", 4));
     // In a double-byte code page a trail byte 0x5C is part of its character,
     // neither a key separator nor an escape: U+8868 is 0x95 0x5C in 932.
-    const std::string dbcs = "REGEDIT4\r\n[" + std::string(kEnum) +
-                             "ROOT\\\x95\\\\0000]\r\n\"HardwareID\"=\"ROOT\\\\\x95\\\"\r\n";
+    const std::string dbcs =
+        "REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\\x95\\\\0000]\r\n\"HardwareID\"=\"ROOT\\\\\x95\\\"\r\n";
     ASSERT_TRUE(hwsim::ParseRegistryExport(dbcs, 932, &database, &error)) << error;
     ASSERT_EQ(database.nodes.size(), 1u);
     EXPECT_EQ(database.nodes[0].instanceId, "ROOT\\\x95\\\\0000");
@@ -356,21 +359,33 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
     const std::string enumKey = "[" + std::string(kEnum).substr(0, strlen(kEnum) - 1) + "]\r\n\r\n";
     const std::string usb = "[" + std::string(kEnum) + "USB]\r\n\r\n";
     const std::string deviceA = "[" + std::string(kEnum) + "USB\\A]\r\n\r\n";
-    const std::string nodeA1 = "[" + std::string(kEnum) + "USB\\A\\1]\r\n\"HardwareID\"=hex(7):41,00,\\\r\n  00,00,00,00\r\n\r\n" +
-                               "[" + std::string(kEnum) + "USB\\A\\1\\Device Parameters]\r\n\"x\"=dword:1\r\n\r\n";
+    const std::string nodeA1 = "[" + std::string(kEnum) +
+                               "USB\\A\\1]\r\n\"HardwareID\"=hex(7):41,00,\\\r\n  00,00,00,00\r\n\r\n" + "[" +
+                               std::string(kEnum) + "USB\\A\\1\\Device Parameters]\r\n\"x\"=dword:1\r\n\r\n";
     const std::string nodeA2 = "[" + std::string(kEnum) + "USB\\A\\2]\r\n\"ClassGUID\"=\"{g}\"\r\n\r\n";
     const std::string nodeB = "[" + std::string(kEnum) + "USB\\B\\9]\r\n@=\"b\"\r\n\r\n";
     const RewriteCase cases[] = {
-        {"a node and its subkeys; parent keys stay", head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB, {"USB\\A\\1"},
+        {"a node and its subkeys; parent keys stay",
+         head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB,
+         {"USB\\A\\1"},
          head + enumKey + usb + deviceA + nodeA2 + nodeB},
-        {"the last node, then every node", head + usb + deviceA + nodeA1 + nodeA2, {"USB\\A\\2", "USB\\A\\1"},
+        {"the last node, then every node",
+         head + usb + deviceA + nodeA1 + nodeA2,
+         {"USB\\A\\2", "USB\\A\\1"},
          head + usb + deviceA},
         {"comments stay, even inside a removed node",
-         head + "; top\r\n" + deviceA + "; about A1\r\n[" + kEnum + "USB\\A\\1]\r\n; inside\r\n\"a\"=\"1\"\r\n\r\n" + nodeA2,
-         {"USB\\A\\1", "USB\\A\\2"}, head + "; top\r\n" + deviceA + "; about A1\r\n; inside\r\n"},
-        {"LF line ends and no line end at the end of the file", "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n[" +
-             kEnum + "X\\Y\\2]\n\"a\"=\"2\"", {"X\\Y\\2"}, "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n"},
-        {"a node whose key comes twice, with another between", head + nodeA2 + nodeB + nodeA2, {"USB\\A\\2"}, head + nodeB},
+         head + "; top\r\n" + deviceA + "; about A1\r\n[" + kEnum + "USB\\A\\1]\r\n; inside\r\n\"a\"=\"1\"\r\n\r\n" +
+             nodeA2,
+         {"USB\\A\\1", "USB\\A\\2"},
+         head + "; top\r\n" + deviceA + "; about A1\r\n; inside\r\n"},
+        {"LF line ends and no line end at the end of the file",
+         "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n[" + kEnum + "X\\Y\\2]\n\"a\"=\"2\"",
+         {"X\\Y\\2"},
+         "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n"},
+        {"a node whose key comes twice, with another between",
+         head + nodeA2 + nodeB + nodeA2,
+         {"USB\\A\\2"},
+         head + nodeB},
     };
     for (const RewriteCase& c : cases) {
         for (bool utf16 : {false, true}) {

@@ -214,8 +214,8 @@ TEST_F(DatabaseFile, TheRemovalPassRewritesTheFileOnceTheSetIsClosed)
     }
     ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("simulated Windows: " + file_ + ": the removals could not be saved, the file is unchanged: ", 0),
-              0u)
+    EXPECT_EQ(
+        err.rfind("simulated Windows: " + file_ + ": the removals could not be saved, the file is unchanged: ", 0), 0u)
         << err;
     EXPECT_EQ(ReadFile(file_), before);
     EXPECT_EQ(Entries(folder_).size(), 1u);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -157,8 +158,8 @@ void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
         *out += '?';
         return;
     }
-    char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
-                  static_cast<char>((c >> 16) & 0xFF), static_cast<char>((c >> 24) & 0xFF)};
+    char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF), static_cast<char>((c >> 16) & 0xFF),
+                  static_cast<char>((c >> 24) & 0xFF)};
     char encoded[16];
     char* src = in;
     size_t srcLeft = sizeof in;
@@ -304,7 +305,7 @@ BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, 
         lpCharType[i] = 0;
         std::wstring wide;
         if (hwsim::ToWide(info, std::string(1, lpSrcStr[i]), &wide) && wide.size() == 1) {
-            const wint_t c = static_cast<wint_t>(wide[0]);
+            const auto c = static_cast<wint_t>(static_cast<uint32_t>(wide[0]));
             if (iswupper_l(c, hwsim::UnicodeLocale())) {
                 lpCharType[i] |= C1_UPPER;
             }
@@ -332,8 +333,9 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
         return 0;
     }
     for (wchar_t& c : wide) {
-        const wint_t mapped = dwMapFlags == LCMAP_LOWERCASE ? towlower_l(static_cast<wint_t>(c), hwsim::UnicodeLocale())
-                                                            : towupper_l(static_cast<wint_t>(c), hwsim::UnicodeLocale());
+        const wint_t mapped = dwMapFlags == LCMAP_LOWERCASE
+                                  ? towlower_l(static_cast<wint_t>(c), hwsim::UnicodeLocale())
+                                  : towupper_l(static_cast<wint_t>(c), hwsim::UnicodeLocale());
         c = static_cast<wchar_t>(mapped);
     }
     std::string mapped;
@@ -348,6 +350,7 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(lpDestStr, mapped.data(), mapped.size());
+    // Like Windows, no terminator is added to a counted result.
+    memcpy(lpDestStr, mapped.data(), mapped.size());  // NOLINT(bugprone-not-null-terminated-result)
     return static_cast<int>(mapped.size());
 }

@@ -230,8 +230,8 @@ bool SplitLines(const std::string& bytes, Text* out, Failure* failure)
 struct ValueData {
     bool remove = false;  // "name"=-
     bool isString = false;
-    std::string text;    // a quoted string, decoded text
-    DWORD type = 0;      // for dword: and hex: forms
+    std::string text;  // a quoted string, decoded text
+    DWORD type = 0;    // for dword: and hex: forms
     std::string bytes;
 };
 
@@ -285,10 +285,7 @@ private:
         return false;
     }
 
-    bool Fail(const std::string& problem)
-    {
-        return Fail(line_ + 1, problem);
-    }
+    bool Fail(const std::string& problem) { return Fail(line_ + 1, problem); }
 
     // Gives the current line to the node whose key is being read, if any.
     void Claim(size_t index)
@@ -420,22 +417,22 @@ private:
                 }
                 const char escaped = *p_++;
                 switch (escaped) {
-                case '\\':
-                case '"':
-                    c = escaped;
-                    break;
-                case 'n':
-                    c = '\n';
-                    break;
-                case 'r':
-                    c = '\r';
-                    break;
-                case '0':
-                    c = '\0';
-                    break;
-                default:
-                    return Fail(std::string("unknown escape '\\") + escaped +
-                                "' in a string (a backslash is written \\\\)");
+                    case '\\':
+                    case '"':
+                        c = escaped;
+                        break;
+                    case 'n':
+                        c = '\n';
+                        break;
+                    case 'r':
+                        c = '\r';
+                        break;
+                    case '0':
+                        c = '\0';
+                        break;
+                    default:
+                        return Fail(std::string("unknown escape '\\") + escaped +
+                                    "' in a string (a backslash is written \\\\)");
                 }
             }
             *out += c;
@@ -449,10 +446,7 @@ private:
 
     // A REGEDIT4 file's text is in the ANSI code page, whose two-byte
     // characters may end in a byte that looks like '\\'.
-    bool LeadByte(char c) const
-    {
-        return !unicode_ && IsLeadByte(codePage_, static_cast<unsigned char>(c));
-    }
+    bool LeadByte(char c) const { return !unicode_ && IsLeadByte(codePage_, static_cast<unsigned char>(c)); }
 
     bool AtPrefix(const char* prefix) const
     {
@@ -702,8 +696,7 @@ std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node
             dropped.insert(dropped.end(), lines[i].begin(), lines[i].end());
         }
     }
-    std::sort(dropped.begin(), dropped.end(),
-              [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });
+    std::sort(dropped.begin(), dropped.end(), [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });
     std::string result;
     result.reserve(bytes.size());
     size_t kept = 0;

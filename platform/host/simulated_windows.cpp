@@ -36,8 +36,8 @@ struct State {
     std::string file;
     std::string fileBytes;                          // as read
     std::vector<std::vector<ByteRange>> fileLines;  // each node's lines in it
-    bool unsaved = false;  // a node was removed since the file was read or written
-    DWORD loadError = ERROR_SUCCESS;  // the file could not be taken
+    bool unsaved = false;                           // a node was removed since the file was read or written
+    DWORD loadError = ERROR_SUCCESS;                // the file could not be taken
     std::string loadMessage;
 };
 
@@ -98,8 +98,12 @@ GUID ParseGuid(const std::string& text)
 {
     GUID guid = {};
     unsigned parts[11] = {};
-    if (sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &parts[0], &parts[1], &parts[2], &parts[3],
-               &parts[4], &parts[5], &parts[6], &parts[7], &parts[8], &parts[9], &parts[10]) == 11) {
+    // All eleven fields must convert; a text that is not a GUID gives zero.
+    const char* format = "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}";
+    const int converted =
+        sscanf(text.c_str(), format, &parts[0], &parts[1], &parts[2],  // NOLINT(cert-err34-c)
+               &parts[3], &parts[4], &parts[5], &parts[6], &parts[7], &parts[8], &parts[9], &parts[10]);
+    if (converted == 11) {
         guid.Data1 = parts[0];
         guid.Data2 = static_cast<uint16_t>(parts[1]);
         guid.Data3 = static_cast<uint16_t>(parts[2]);
@@ -488,7 +492,8 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
         return ok;
     }
     if (size != 0) {
-        memcpy(PropertyBuffer, node.hardwareId.data(), size);
+        // The property's own bytes, malformed or not: no terminator is added.
+        memcpy(PropertyBuffer, node.hardwareId.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
     }
     hwsim::t_lastError = ERROR_SUCCESS;
     return answer(TRUE);

@@ -39,17 +39,17 @@ const long kNever = -1;
 
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {
-    DWORD openError = 0;  // nonzero: the set cannot be opened, with this code
-    long enumStopAt = kNever;  // the enumeration stops at this index...
-    DWORD enumStopError = 0;   // ...with this code
-    long readFailAt = kNever;  // every read of this node fails...
-    DWORD readError = 0;       // ...with this code
-    long growAt = kNever;      // this node's list grows after each size answer...
-    int growTimes = 0;         // ...this many times
-    long removeFailAt = kNever;  // the class installer fails at this node...
+    DWORD openError = 0;          // nonzero: the set cannot be opened, with this code
+    long enumStopAt = kNever;     // the enumeration stops at this index...
+    DWORD enumStopError = 0;      // ...with this code
+    long readFailAt = kNever;     // every read of this node fails...
+    DWORD readError = 0;          // ...with this code
+    long growAt = kNever;         // this node's list grows after each size answer...
+    int growTimes = 0;            // ...this many times
+    long removeFailAt = kNever;   // the class installer fails at this node...
     bool removeFailsAll = false;  // ...or at every node
     DWORD removeError = 0;
-    long allocFailAt = kNever;  // the n-th LocalAlloc (0-based) by the program fails
+    long allocFailAt = kNever;    // the n-th LocalAlloc (0-based) by the program fails
     long allocFailFrom = kNever;  // every LocalAlloc from the n-th on fails
     DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
     // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
@@ -72,11 +72,11 @@ enum class Op {
 
 struct Call {
     Op op;
-    long index = kNever;  // member index, where the call concerns a node
-    DWORD size = 0;       // buffer size given, or bytes asked for
-    bool ok = false;      // what the call answered
-    DWORD error = 0;      // last-error value it left when it failed
-    DWORD required = 0;   // the required size it wrote (reads)
+    long index = kNever;          // member index, where the call concerns a node
+    DWORD size = 0;               // buffer size given, or bytes asked for
+    bool ok = false;              // what the call answered
+    DWORD error = 0;              // last-error value it left when it failed
+    DWORD required = 0;           // the required size it wrote (reads)
     const void* block = nullptr;  // the buffer given or returned
 };
 
