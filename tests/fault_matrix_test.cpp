@@ -15,6 +15,7 @@
 #include "cli/entry.h"
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
+#include "tests/expected_output.h"
 
 namespace {
 
@@ -33,15 +34,6 @@ const char kEnumName[] = "EnumDeviceInfo";
 const char kReadName[] = "GetDeviceRegistryProperty";
 const char kRemoveName[] = "CallClassInstaller(REMOVE)";
 const char kAllocName[] = "LocalAlloc";
-
-const char kBanner[] =
-    "**************************************************\n"
-    "*                                                *\n"
-    "*  KIVO 4100, KIVO 720 Driver UnInstall Program. *\n"
-    "*                                                *\n"
-    "*           Please Wait For Completion.          *\n"
-    "*                                                *\n"
-    "**************************************************\n";
 
 struct PlannedNode {
     hwsim::Node node;
@@ -94,7 +86,7 @@ Expected Model(const Faults& f)
     const std::vector<PlannedNode> machine = Machine();
     const long nodes = static_cast<long>(machine.size());
     Expected e;
-    e.out = kBanner;
+    e.out = hwtest::kBanner;
     if (f.openError != 0) {
         e.reports.push_back({kOpenName, f.openError});
         return e;
@@ -138,7 +130,7 @@ Expected Model(const Faults& f)
             }
         }
         if (planned.match != nullptr) {
-            e.out += std::string(" Removed: KIVO Device with ID [") + planned.match + "] \n";
+            e.out += hwtest::RemovalLine(planned.match);
             e.removed.push_back(i);
             if (f.removeFailsAll || f.removeFailAt == i) {
                 e.reports.push_back({kRemoveName, f.removeError});

@@ -19,6 +19,8 @@
 #include "platform/host/registry_export.h"
 #include "removal/hardware_id.h"
 #include "removal/remove_devices.h"
+#include "tests/child_process.h"
+#include "tests/expected_output.h"
 
 namespace {
 
@@ -234,58 +236,41 @@ TEST(SampleDatabase, IsTheExampleFileAsBuiltIn)
     EXPECT_EQ(hwsim::SampleDatabase().size(), 12u);
 }
 
-struct ChildRun {
-    std::string out;
-    std::string err;
-};
-
 // The host program as a child, on a clean simulated machine plus `db`.
-ChildRun RunProgram(const std::string& db, const std::string& argument, const std::string& errFile)
+using hwtest::RemovalLine;
+
+hwtest::Result RunOnDatabase(const std::string& db, const std::string& argument)
 {
-    const std::string command = "env -u HWPURGE_ACP -u HWPURGE_SIM_FAULTS HWPURGE_DEVICE_DB='" + db + "' '" +
-                                HWPURGE_PROGRAM + "' '" + argument + "' 2>'" + errFile + "'";
-    ChildRun run;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            run.out.append(buffer, n);
-        }
-        EXPECT_EQ(pclose(pipe), 0) << command;
-    }
-    run.err = ReadFile(errFile);
-    unlink(errFile.c_str());
+    hwtest::Result run = hwtest::RunProgram({argument}, {"HWPURGE_DEVICE_DB=" + db});
+    EXPECT_EQ(run.status, 0) << run.err;
     return run;
 }
 
+// What follows the banner.
 std::string Removals(const std::string& out)
 {
-    const std::string banner_end = "**************************************************\n";
-    const size_t end = out.rfind(banner_end);
-    return end == std::string::npos ? out : out.substr(end + banner_end.size());
+    EXPECT_EQ(out.compare(0, hwtest::kBanner.size(), hwtest::kBanner), 0) << out;
+    return out.size() < hwtest::kBanner.size() ? out : out.substr(hwtest::kBanner.size());
 }
 
 TEST_F(DatabaseFile, TheProgramRemovesFromACopyOfAnExport)
 {
     const std::string before = ReadFile(kSource + "/examples/workstation-enum.reg");
     WriteFile(file_, before);
-    const std::string errFile = folder_ + "/stderr";
-
-    ChildRun run = RunProgram(file_, "usb\\vid_1a2b&pid_4100", errFile);
-    EXPECT_EQ(Removals(run.out),
-              " Removed: KIVO Device with ID [USB\\VID_1A2B&PID_4100&REV_0200] \n"
-              " Removed: KIVO Device with ID [USB\\VID_1A2B&PID_4100&REV_0200&MI_00] \n"
-              " Removed: KIVO Device with ID [USB\\VID_1A2B&PID_4100&REV_0200&MI_01] \n");
+    hwtest::Result run = RunOnDatabase(file_, "usb\\vid_1a2b&pid_4100");
+    EXPECT_EQ(Removals(run.out), RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200") +
+                                     RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00") +
+                                     RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_01"));
     EXPECT_EQ(run.err, "");
     // Run again: the same file now holds the KIVO 720 only.
-    run = RunProgram(file_, "USB\\VID_1A2B", errFile);
-    EXPECT_EQ(Removals(run.out), " Removed: KIVO Device with ID [USB\\VID_1A2B&PID_0720&REV_0110] \n");
+    run = RunOnDatabase(file_, "USB\\VID_1A2B");
+    EXPECT_EQ(Removals(run.out), RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"));
     EXPECT_TRUE(ReadFile(file_) == ReadFile(kSource + "/examples/workstation-enum.after-usb-kivo.reg"));
 
     // A file a user broke: reported, nothing removed, the file untouched.
     const std::string broken = before.substr(0, before.size() / 4 * 2) + std::string("\x00", 1);
     WriteFile(file_, broken);
-    run = RunProgram(file_, "USB\\VID_1A2B", errFile);
+    run = RunOnDatabase(file_, "USB\\VID_1A2B");
     EXPECT_EQ(Removals(run.out), "");
     EXPECT_NE(run.err.find("simulated Windows: " + file_ + ": line "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 13"),

@@ -7,6 +7,7 @@
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
 #include "removal/remove_devices.h"
+#include "tests/expected_output.h"
 
 namespace {
 
@@ -16,22 +17,9 @@ using hwsim::MakeNodeWithBytes;
 using hwsim::MakeNodeWithoutIds;
 using hwsim::Node;
 using hwsim::Op;
-
-const char kBanner[] =
-    "**************************************************\n"
-    "*                                                *\n"
-    "*  KIVO 4100, KIVO 720 Driver UnInstall Program. *\n"
-    "*                                                *\n"
-    "*           Please Wait For Completion.          *\n"
-    "*                                                *\n"
-    "**************************************************\n";
+using hwtest::kBanner;
 
 const char kGuid[] = "{36fc9e60-c465-11cf-8056-444553540000}";
-
-std::string Removed(const std::string& id)
-{
-    return " Removed: KIVO Device with ID [" + id + "] \n";
-}
 
 struct Output {
     std::string out;
@@ -84,8 +72,9 @@ protected:
 TEST_F(RemovalPass, RemovesEveryMatchingNodeOnceNamingItsFirstMatchingEntry)
 {
     const Output run = Pass("USB\\VID_1A2B&PID_4100");
-    EXPECT_EQ(run.out, kBanner + Removed("USB\\VID_1A2B&PID_4100&REV_0200") + Removed("usb\\vid_1a2b&pid_4100&mi_01") +
-                           Removed("USB\\VID_1A2B&PID_4100"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200") +
+                           hwtest::RemovalLine("usb\\vid_1a2b&pid_4100&mi_01") +
+                           hwtest::RemovalLine("USB\\VID_1A2B&PID_4100"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 2, 4}));
     EXPECT_EQ(hwsim::RemainingInstanceIds(), (std::vector<std::string>{"PCI\\B\\2", "USB\\D\\4"}));
@@ -168,7 +157,7 @@ TEST_F(RemovalPass, ZeroByteAndMissingPropertiesArePassedOverSilently)
         MakeNode("ROOT\\M\\0", kGuid, false, {"ROOT\\M"}),
     });
     const Output run = Pass("ROOT");
-    EXPECT_EQ(run.out, kBanner + Removed("ROOT\\M"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("ROOT\\M"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{2}));
     // The zero-byte list was never given a buffer.
@@ -185,7 +174,7 @@ TEST_F(RemovalPass, ZeroSizeTooSmallAnswerIsAnEmptyListNotAnEndlessLoop)
     faults.zeroByteAnswersInsufficient = true;
     hwsim::SetFaults(faults);
     const Output run = Pass("ROOT");
-    EXPECT_EQ(run.out, kBanner + Removed("ROOT\\M"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("ROOT\\M"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Indexes(Op::GetDeviceRegistryProperty), (std::vector<long>{0, 1, 1}));
 }
@@ -198,7 +187,7 @@ TEST_F(RemovalPass, TooSmallAnswerThatAsksForNoMoreEndsThePass)
     hwsim::SetFaults(faults);
     const Output run = Pass("USB\\VID_1A2B&PID_4100");
     // Node 1 answers "too small, 7 bytes" even to a 7-byte buffer.
-    EXPECT_EQ(run.out, kBanner + Removed("USB\\VID_1A2B&PID_4100&REV_0200"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200"));
     EXPECT_EQ(run.err,
               "hwpurge: GetDeviceRegistryProperty failed with error 122: "
               "The data area passed to a system call is too small.\n");
@@ -231,7 +220,7 @@ TEST_F(RemovalPass, NonPresentNodesAreRemovedLikePresentOnes)
 {
     hwsim::SetDatabase({MakeNode("USB\\GONE\\1", kGuid, false, {"USB\\KIVO"})});
     const Output run = Pass("usb\\kivo");
-    EXPECT_EQ(run.out, kBanner + Removed("USB\\KIVO"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\KIVO"));
     EXPECT_TRUE(hwsim::RemainingInstanceIds().empty());
 }
 
@@ -245,7 +234,7 @@ TEST_F(RemovalPass, UnterminatedListIsReadNoFurtherThanItsLength)
         MakeNodeWithBytes("USB\\T\\3", kGuid, false, std::string("USB\\KIV", 7)),
     });
     const Output run = Pass("usb\\kivo");
-    EXPECT_EQ(run.out, kBanner + Removed("USB\\KIVO") + Removed("USB\\KIVO"));
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\KIVO") + hwtest::RemovalLine("USB\\KIVO"));
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1}));
 }
 
@@ -300,9 +289,9 @@ hwsim::Faults AllocFails(long at)
 
 TEST_F(RemovalPass, EachFailureIsReportedAndEndsOrContinuesThePassAsItShould)
 {
-    const std::string a = Removed("USB\\VID_1A2B&PID_4100&REV_0200");
-    const std::string c = Removed("usb\\vid_1a2b&pid_4100&mi_01");
-    const std::string e = Removed("USB\\VID_1A2B&PID_4100");
+    const std::string a = hwtest::RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200");
+    const std::string c = hwtest::RemovalLine("usb\\vid_1a2b&pid_4100&mi_01");
+    const std::string e = hwtest::RemovalLine("USB\\VID_1A2B&PID_4100");
     const std::string denied = "Access is denied.";
     const FailureRow rows[] = {
         {"set cannot be opened",
