@@ -93,13 +93,24 @@ bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier
     return outcome != kPassEnds;
 }
 
-// Strips the line break and spaces the system ends its message texts with.
+// Strips the line break and spaces the system ends its message texts with,
+// and joins a text of several lines into one, so that a report stays one line.
 void TrimMessage(char* text)
 {
     size_t length = strlen(text);
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) {
         text[--length] = '\0';
     }
+    size_t kept = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const bool lineBreak = text[i] == '\r' || text[i] == '\n';
+        if (!lineBreak) {
+            text[kept++] = text[i];
+        } else if (kept > 0 && text[kept - 1] != ' ') {
+            text[kept++] = ' ';
+        }
+    }
+    text[kept] = '\0';
 }
 
 }  // namespace

@@ -20,9 +20,10 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
         {ERROR_INVALID_PARAMETER, "hwpurge: Op failed with error 87: The parameter is incorrect.\n"},
         {ERROR_NO_MORE_ITEMS, "hwpurge: Op failed with error 259: No more data is available.\n"},
         {ERROR_NOT_FOUND, "hwpurge: Op failed with error 1168: Element not found.\n"},
-        // The system's text has inserts and no arguments: they stay as written.
+        // The system's text has inserts and no arguments: they stay as
+        // written, and its two lines become one.
         {34,
-         "hwpurge: Op failed with error 34: The wrong diskette is in the drive.\r\n"
+         "hwpurge: Op failed with error 34: The wrong diskette is in the drive. "
          "Insert %2 (Volume Serial Number: %3) into drive %1.\n"},
         // No text for the code: the code alone.
         {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 3758096907\n"},
