@@ -208,15 +208,28 @@ TEST(DoubleByte, FallsBackToSingleByteRules)
     }
 }
 
-TEST(DoubleByte, WithoutCaseInformationOnlyAsciiCapitalsFold)
+TEST(DoubleByte, OneByteCapitalsFoldByTheCodePagesOwnCaseData)
 {
-    hwsim::Reset();
-    hwsim::SetAnsiCodePage(932);
-    hwsim::SetCaseInformationMissing(true);
-    TakeNarrowCodePage();
-    ASSERT_TRUE(NarrowCodePageIsDoubleByte());
-    EXPECT_TRUE(Matches("usb\\\x82\x81", "USB\\\x82\x60"));
-    EXPECT_FALSE(Matches("@", "`"));
+    struct Row {
+        UINT codePage;
+        bool caseInformationMissing;
+        bool folds;  // whether the code page's own capital 0xA1 meets its small 0xA2
+    };
+    const Row rows[] = {
+        {932, false, true},    // double-byte: the system's case data decide
+        {932, true, false},    // no case data: 'A' to 'Z' alone
+        {1252, false, false},  // single-byte: only ASCII ever folds
+    };
+    for (const Row& row : rows) {
+        hwsim::Reset();
+        hwsim::SetAnsiCodePage(row.codePage);
+        hwsim::AddOneByteCapital(0xA1, 0xA2);
+        hwsim::SetCaseInformationMissing(row.caseInformationMissing);
+        TakeNarrowCodePage();
+        EXPECT_EQ(Matches("ID\xA2", "id\xA1"), row.folds) << row.codePage << " " << row.caseInformationMissing;
+        EXPECT_TRUE(Matches("usb\\\x82\x81", "USB\\\x82\x60") || row.codePage == 1252) << row.codePage;
+        EXPECT_FALSE(Matches("@", "`")) << row.codePage;
+    }
 }
 
 TEST(DoubleByte, SingleByteCodePageTakesItsCaseTablesButFoldsOnlyAscii)

@@ -1,5 +1,6 @@
 // The built host program, run as a child process: exact bytes on both
 // streams and the exit status.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,17 +55,26 @@ TEST(Program, ArgumentsOutputAndExitStatus)
          kBanner,
          "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n",
          0},
+        {"a fault script the simulated machine cannot follow",
+         {"USB"},
+         {"HWPURGE_SIM_FAULTS=bogus"},
+         kBanner,
+         "simulated Windows: HWPURGE_SIM_FAULTS: unknown fault 'bogus'\n"
+         "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 87: The parameter is incorrect.\n",
+         0},
+        {"usage comes before the simulated machine's faults", {}, {"HWPURGE_SIM_FAULTS=bogus"}, kUsage, "", 2},
+        {"no memory for the first list",
+         {"USB"},
+         {"HWPURGE_SIM_FAULTS=alloc@0"},
+         kBanner,
+         "hwpurge: LocalAlloc failed with error 8: Not enough memory resources are available to process this "
+         "command.\n",
+         0},
         {"every removal refused",
          {"USB\\VID_1A2B&PID_0720"},
          {"HWPURGE_SIM_FAULTS=remove=5"},
          kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"),
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n",
-         0},
-        {"double-byte system code page",
-         {"ROOT\\BASICDISPLAY"},
-         {"HWPURGE_ACP=932"},
-         kBanner + RemovalLine("ROOT\\BASICDISPLAY"),
-         "",
          0},
     };
     for (const Case& c : cases) {
@@ -73,6 +83,31 @@ TEST(Program, ArgumentsOutputAndExitStatus)
         EXPECT_EQ(r.err, c.err) << c.name;
         EXPECT_EQ(r.status, c.status) << c.name;
     }
+}
+
+TEST(Program, DoubleByteSystemCodePage)
+{
+    // Full-width small letters, stored as UTF-16 as Windows stores them.
+    const std::string path = testing::TempDir() + "hwpurge-full-width.reg";
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fputs(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\W\\1]\r\n"
+        "\"HardwareID\"=\"USB\\\\\xEF\xBD\x8B\xEF\xBD\x89\xEF\xBD\x96\xEF\xBD\x8F\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\A\\1]\r\n"
+        "\"HardwareID\"=\"USB\\\\kivo\"\r\n",
+        file);
+    fclose(file);
+    // "USB\" and full-width K, I in code page 932.
+    const std::string identifier = "USB\\\x82\x6A\x82\x68";
+    // In 1252 the same bytes are four single characters and match nothing; the file stays as it was.
+    const Result in1252 = RunProgram({identifier}, {"HWPURGE_DEVICE_DB=" + path});
+    EXPECT_EQ(in1252.out, kBanner);
+    const Result in932 = RunProgram({identifier}, {"HWPURGE_ACP=932", "HWPURGE_DEVICE_DB=" + path});
+    EXPECT_EQ(in932.out, kBanner + RemovalLine("USB\\\x82\x8B\x82\x89\x82\x96\x82\x8F"));
+    EXPECT_EQ(in932.err, "");
+    remove(path.c_str());
 }
 
 TEST(Program, OutputToAPipeIsHeldUntilExitButATerminalSeesEachLineAtOnce)

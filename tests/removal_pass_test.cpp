@@ -238,6 +238,20 @@ TEST_F(RemovalPass, UnterminatedListIsReadNoFurtherThanItsLength)
     EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1}));
 }
 
+TEST_F(RemovalPass, ListLengthNeverExceedsTheBuffer)
+{
+    // The platform claims 100 bytes more than the 6 it wrote; the walk stays
+    // inside the block (AddressSanitizer watches the byte past it).
+    hwsim::SetDatabase({MakeNodeWithBytes("USB\\O\\1", kGuid, false, std::string("PCI\\X\0", 6))});
+    hwsim::Faults faults;
+    faults.overstateAt = 0;
+    faults.overstateBy = 100;
+    hwsim::SetFaults(faults);
+    const Output run = Pass("USB");
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(hwsim::CallsOf(Op::CallClassInstaller).size(), 0u);
+}
+
 struct FailureRow {
     const char* name;
     hwsim::Faults faults;

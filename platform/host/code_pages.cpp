@@ -53,6 +53,7 @@ const CodePageInfo kCodePages[] = {
 struct CodePageState {
     UINT ansiCodePage = 1252;
     bool caseInformationMissing = false;
+    std::map<BYTE, BYTE> extraCapitals;  // capital -> small
 };
 
 CodePageState& Pages()
@@ -259,6 +260,11 @@ void SetAnsiCodePage(UINT codePage)
     Pages().ansiCodePage = codePage;
 }
 
+void AddOneByteCapital(BYTE capital, BYTE small)
+{
+    Pages().extraCapitals[capital] = small;
+}
+
 void SetCaseInformationMissing(bool missing)
 {
     Pages().caseInformationMissing = missing;
@@ -303,6 +309,10 @@ BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, 
     }
     for (int i = 0; i < cchSrc; ++i) {
         lpCharType[i] = 0;
+        if (hwsim::Pages().extraCapitals.count(static_cast<BYTE>(lpSrcStr[i])) != 0) {
+            lpCharType[i] = C1_UPPER;
+            continue;
+        }
         std::wstring wide;
         if (hwsim::ToWide(info, std::string(1, lpSrcStr[i]), &wide) && wide.size() == 1) {
             const auto c = static_cast<wint_t>(static_cast<uint32_t>(wide[0]));
@@ -327,6 +337,12 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
         return 0;
     }
     const std::string source(lpSrcStr, static_cast<size_t>(cchSrc));
+    const auto& extra = hwsim::Pages().extraCapitals;
+    const auto added = cchSrc == 1 ? extra.find(static_cast<BYTE>(source[0])) : extra.end();
+    if (added != extra.end() && dwMapFlags == LCMAP_LOWERCASE && cchDest >= 1 && lpDestStr != nullptr) {
+        lpDestStr[0] = static_cast<char>(added->second);
+        return 1;
+    }
     std::wstring wide;
     if (!hwsim::ToWide(info, source, &wide)) {
         SetLastError(1113 /* ERROR_NO_UNICODE_TRANSLATION */);

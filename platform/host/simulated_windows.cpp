@@ -206,9 +206,12 @@ void Boot()
     }
     if (const char* script = getenv("HWPURGE_SIM_FAULTS")) {
         std::string reason;
+        // A script the machine cannot follow fails the opening of the set,
+        // as a broken database file does; the usage checks still run first.
         if (!ParseFaults(script, &state.faults, &reason)) {
-            fprintf(stderr, "simulated Windows: HWPURGE_SIM_FAULTS: %s\n", reason.c_str());
-            exit(125);
+            state.faults = Faults();
+            state.loadError = ERROR_INVALID_PARAMETER;
+            state.loadMessage = "simulated Windows: HWPURGE_SIM_FAULTS: " + reason;
         }
     }
 }
@@ -324,8 +327,9 @@ bool ParseFaults(const std::string& script, Faults* faults, std::string* reason)
         long index = kNever;
         char* rest = nullptr;
         if (at != std::string::npos && at < equals) {
+            const size_t indexEnd = equals == std::string::npos ? item.size() : equals;
             index = strtol(item.c_str() + at + 1, &rest, 10);
-            if (rest != item.c_str() + equals || index < 0) {
+            if (rest != item.c_str() + indexEnd || indexEnd == at + 1 || index < 0) {
                 *reason = "bad node index in '" + item + "'";
                 return false;
             }
@@ -494,6 +498,9 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (size != 0) {
         // The property's own bytes, malformed or not: no terminator is added.
         memcpy(PropertyBuffer, node.hardwareId.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
+    }
+    if (state.faults.overstateAt == index && RequiredSize != nullptr) {
+        *RequiredSize = size + state.faults.overstateBy;
     }
     hwsim::t_lastError = ERROR_SUCCESS;
     return answer(TRUE);

@@ -57,6 +57,9 @@ struct Faults {
     // This node answers "too small" with no more than the buffer offered.
     long stuckAt = kNever;
     DWORD stuckSize = 0;
+    // This node's successful read claims this many bytes more than it wrote.
+    long overstateAt = kNever;
+    DWORD overstateBy = 0;
 };
 
 enum class Op {
@@ -123,6 +126,9 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage);
 bool IsLeadByte(UINT codePage, unsigned char byte);
 // Code-page services fail as they would for a code page with no case data.
 void SetCaseInformationMissing(bool missing);
+// Makes one more single byte of the system's code page a capital letter with
+// `small` as its small letter, as a code page with its own letters would.
+void AddOneByteCapital(BYTE capital, BYTE small);
 
 // The built-in sample machine the host program runs on, and the registry
 // export it is read from.
