@@ -19,20 +19,14 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
 
 namespace {
 
-const UINT kCodePages[] = {932, 936, 949, 950, 1361, 20932, 1252, 65001};
-
-void Check(bool holds, const char* what)
-{
-    if (!holds) {
-        fprintf(stderr, "property violated: %s\n", what);
-        abort();
-    }
-}
+using hwfuzz::Check;
+using hwfuzz::kCodePages;
 
 // Taking a code page asks the simulated system about all 256 bytes, so it
 // is only redone when the input picks another one.
@@ -93,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 2) {
         return 0;
     }
-    const bool doubleByte = UseCodePage(kCodePages[data[0] % (sizeof kCodePages / sizeof kCodePages[0])]);
+    const bool doubleByte = UseCodePage(kCodePages[data[0] % hwfuzz::kCodePageCount]);
     size_t k = data[1];
     if (k > size - 2) {
         k = size - 2;

@@ -16,19 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/host/registry_export.h"
 
 namespace {
 
-const UINT kCodePages[] = {1252, 932, 936, 949, 950, 1361, 20932, 65001};
-
-void Check(bool holds, const char* what)
-{
-    if (!holds) {
-        fprintf(stderr, "property violated: %s\n", what);
-        abort();
-    }
-}
+using hwfuzz::Check;
+using hwfuzz::kCodePages;
 
 std::vector<std::string> InstanceIds(const std::vector<hwsim::Node>& nodes, size_t skip)
 {
@@ -48,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1) {
         return 0;
     }
-    const UINT codePage = kCodePages[data[0] % (sizeof kCodePages / sizeof kCodePages[0])];
+    const UINT codePage = kCodePages[data[0] % hwfuzz::kCodePageCount];
     const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
     hwsim::DeviceDatabase database;

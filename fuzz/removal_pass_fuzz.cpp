@@ -21,21 +21,15 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
 #include "removal/remove_devices.h"
 
 namespace {
 
-const UINT kCodePages[] = {1252, 932, 936, 949, 950, 1361, 20932, 65001};
-
-void Check(bool holds, const char* what)
-{
-    if (!holds) {
-        fprintf(stderr, "property violated: %s\n", what);
-        abort();
-    }
-}
+using hwfuzz::Check;
+using hwfuzz::kCodePages;
 
 // What the pass wrote to standard output, read back from a temporary file.
 class OutputCapture {
@@ -88,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     hwsim::Reset();
     // Taking a code page asks about all 256 bytes: only redone on a change.
     static UINT current = 0;
-    const UINT codePage = kCodePages[data[0] % (sizeof kCodePages / sizeof kCodePages[0])];
+    const UINT codePage = kCodePages[data[0] % hwfuzz::kCodePageCount];
     hwsim::SetAnsiCodePage(codePage);
     if (codePage != current) {
         TakeNarrowCodePage();
