@@ -293,6 +293,7 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         {v5 + key + "\"A\"=\"x\" y\r\n", 4, "after the value"},
         {v5 + key + "HardwareID=\"x\"\r\n", 4, "expected a [key]"},
         {v5 + key + "\"HardwareID\"=hex(7):41,00,00\r\n", 4, "odd number"},
+        {v5 + key + "\"HardwareID\"=hex(7):41,00,\\\r\n", 4, "ends inside a value"},
         {"\xFF\xFE" + Utf16("Windows Registry Editor Version 5.00\r\n") + "A", 2, "middle of a UTF-16"},
     };
     for (const BadCase& c : cases) {
@@ -382,6 +383,10 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
          "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n[" + kEnum + "X\\Y\\2]\n\"a\"=\"2\"",
          {"X\\Y\\2"},
          "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n"},
+        {"a comment between nodes keeps the blank line after it",
+         head + nodeA2 + "; next\r\n\r\n" + nodeB,
+         {"USB\\A\\2"},
+         head + "; next\r\n\r\n" + nodeB},
         {"a node whose key comes twice, with another between",
          head + nodeA2 + nodeB + nodeA2,
          {"USB\\A\\2"},

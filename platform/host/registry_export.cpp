@@ -324,12 +324,17 @@ private:
     {
         StartLine();
         if (p_ == end_) {
-            Claim(line_);
+            // Blank lines after a comment stay with the comment, which stays.
+            if (!afterComment_) {
+                Claim(line_);
+            }
             return true;
         }
         if (*p_ == ';') {
+            afterComment_ = true;
             return true;
         }
+        afterComment_ = false;
         if (*p_ == '[') {
             return ReadKey();
         }
@@ -470,7 +475,7 @@ private:
                     return Fail("text after the backslash that continues a value");
                 }
                 if (line_ + 1 == text_.lines.size()) {
-                    return true;
+                    return Fail("the file ends inside a value continued with '\\'");
                 }
                 ++line_;
                 Claim(line_);
@@ -640,6 +645,7 @@ private:
     bool version5_ = false;
     bool unicode_ = false;
     bool keySeen_ = false;
+    bool afterComment_ = false;  // no key or value line since the last comment
     size_t line_ = 0;
     size_t owner_ = kNone;  // the node whose key or subkey is being read
     bool nodeKey_ = false;  // the key is the node's own, not a subkey

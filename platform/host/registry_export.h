@@ -50,7 +50,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content, 
 
 // What loading a database file came to.
 struct LoadResult {
-    DWORD error = ERROR_SUCCESS;  // ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED or ERROR_INVALID_DATA
+    DWORD error = ERROR_SUCCESS;  // ERROR_FILE_NOT_FOUND, _ACCESS_DENIED, _INVALID_DATA or _NOT_ENOUGH_MEMORY
     std::string message;          // one line naming the file and the problem
     std::string bytes;            // the file as read
 };

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <set>
 
 namespace hwsim {
@@ -220,7 +221,16 @@ void UseDatabaseFile(const std::string& path)
 {
     State& state = Sim();
     DeviceDatabase database;
-    LoadResult loaded = LoadRegistryExport(path, AnsiCodePage(), &database);
+    LoadResult loaded;
+    try {
+        loaded = LoadRegistryExport(path, AnsiCodePage(), &database);
+    } catch (const std::bad_alloc&) {
+        // A file too large for this machine is refused, not a crash.
+        database = DeviceDatabase();
+        loaded = LoadResult();
+        loaded.error = ERROR_NOT_ENOUGH_MEMORY;
+        loaded.message = "simulated Windows: " + path + ": not enough memory to read the file";
+    }
     state.database = std::move(database.nodes);
     state.fileLines = std::move(database.lines);
     state.fileBytes = std::move(loaded.bytes);
