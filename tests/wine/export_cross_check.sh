@@ -25,8 +25,10 @@ cp "$export_file" "$work/host-db.reg"
 to_windows() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
 "$WINE" regedit /S "$(to_windows "$work/enum.reg")"
-HWPURGE_DEVICE_DB="$work/host-db.reg" "$host" "$identifier" >"$work/host.out"
-"$WINE" "$exe" "$identifier" >"$work/wine.out"
+HWPURGE_DEVICE_DB="$work/host-db.reg" "$host" "$identifier" >"$work/host.out" 2>"$work/host.err"
+"$WINE" "$exe" "$identifier" >"$work/wine.out" 2>"$work/wine.err"
+# A second run finds the nodes gone: the banner alone.
+"$WINE" "$exe" "$identifier" >"$work/wine.again" 2>>"$work/wine.err"
 
 grep '^ Removed: ' "$work/host.out" | sort >"$work/host.lines" || true
 tr -d '\r' <"$work/wine.out" | grep '^ Removed: ' | sort >"$work/wine.lines" || true
@@ -43,4 +45,13 @@ if ! cmp -s "$work/host.lines" "$work/wine.lines"; then
     diff "$work/host.lines" "$work/wine.lines" || true
     exit 1
 fi
-echo "same removal lines"
+if [ -s "$work/host.err" ] || [ -s "$work/wine.err" ]; then
+    echo "FAIL: reports on standard error:"
+    cat "$work/host.err" "$work/wine.err"
+    exit 1
+fi
+if tr -d '\r' <"$work/wine.again" | grep -q '^ Removed: '; then
+    echo "FAIL: a second run under Wine still finds nodes to remove"
+    exit 1
+fi
+echo "same removal lines; the nodes are gone from Wine's database"
