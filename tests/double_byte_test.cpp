@@ -2,6 +2,8 @@
 // single-byte rules.
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,50 @@ TEST(DoubleByte, FullWidthCapitalsFoldAtBothBoundsAndNotOneBeyond)
             EXPECT_EQ(Matches(small, capital), inRange) << range.codePage << " " << std::hex << value;
             EXPECT_EQ(Matches(capital, small), inRange) << range.codePage << " " << std::hex << value;
             EXPECT_TRUE(Matches(capital + "MORE", capital)) << range.codePage << " " << std::hex << value;
+        }
+    }
+}
+
+struct LeadRanges {
+    UINT codePage;
+    std::vector<std::pair<unsigned, unsigned>> ranges;
+};
+
+// Lead bytes by name for the five, and as the simulated system reports them
+// for 20932.
+const LeadRanges kLeadRanges[] = {
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}}},
+    {936, {{0x81, 0xFE}}},
+    {949, {{0x81, 0xFE}}},
+    {950, {{0x81, 0xFE}}},
+    {1361, {{0x81, 0xD3}, {0xD8, 0xDE}, {0xE0, 0xF9}}},
+    {20932, {{0x8E, 0x8E}, {0xA1, 0xFE}}},
+};
+
+bool IsLead(const LeadRanges& table, unsigned b)
+{
+    for (const auto& range : table.ranges) {
+        if (b >= range.first && b <= range.second) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(DoubleByte, LeadBytesAtEveryRangeBoundAndJustOutside)
+{
+    for (const LeadRanges& table : kLeadRanges) {
+        UseCodePage(table.codePage);
+        for (const auto& range : table.ranges) {
+            for (unsigned b : {range.first - 1, range.first, range.second, range.second + 1}) {
+                if (b > 0xFF) {
+                    continue;
+                }
+                // A lead byte closing the identifier counts as its end, so
+                // the shorter entry matches; any other byte must be there.
+                const std::string identifier = std::string("A") + static_cast<char>(b);
+                EXPECT_EQ(Matches("a", identifier), IsLead(table, b)) << table.codePage << " " << std::hex << b;
+            }
         }
     }
 }

@@ -110,6 +110,20 @@ TEST(Program, DoubleByteSystemCodePage)
     remove(path.c_str());
 }
 
+TEST(Program, BannerIsOnTheTerminalBeforeTheDeviceListIsOpened)
+{
+    const std::string report =
+        "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n";
+    std::string expected;
+    for (char c : kBanner + report) {
+        if (c == '\n') {
+            expected += '\r';  // the terminal's own line end
+        }
+        expected += c;
+    }
+    EXPECT_EQ(RunMerged(true, {"USB"}, {"HWPURGE_SIM_FAULTS=open=5"}), expected);
+}
+
 TEST(Program, OutputToAPipeIsHeldUntilExitButATerminalSeesEachLineAtOnce)
 {
     const std::vector<std::string> args{"USB\\VID_1A2B&PID_0720"};

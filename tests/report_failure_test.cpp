@@ -25,12 +25,15 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
         {34,
          "hwpurge: Op failed with error 34: The wrong diskette is in the drive. "
          "Insert %2 (Volume Serial Number: %3) into drive %1.\n"},
+        // Trailing spaces and line breaks go, whatever their order.
+        {0x20001, "hwpurge: Op failed with error 131073: Text with spaces after it.\n"},
         // No text for the code: the code alone.
         {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 3758096907\n"},
         {0x12345, "hwpurge: Op failed with error 74565\n"},
     };
     for (const ReportCase& c : cases) {
         hwsim::Reset();
+        hwsim::SetMessageText(0x20001, "Text with spaces after it.  \r\n \r\n");
         SetLastError(c.code);
         ::testing::internal::CaptureStderr();
         const bool result = ReportFailure("Op");

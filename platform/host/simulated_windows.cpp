@@ -32,7 +32,8 @@ struct State {
     std::set<DeviceSet*> sets;
     size_t destroyedSets = 0;
     long programAllocations = 0;
-    std::map<long, int> grown;  // node index -> times its list has grown
+    std::map<long, int> grown;              // node index -> times its list has grown
+    std::map<DWORD, std::string> messages;  // texts the tests set, over Windows' own
     // The database's file: empty while the database is scripted or the sample.
     std::string file;
     std::string fileBytes;                          // as read
@@ -283,6 +284,11 @@ std::vector<std::string> RemainingInstanceIds()
         }
     }
     return ids;
+}
+
+void SetMessageText(DWORD code, const std::string& text)
+{
+    Sim().messages[code] = text;
 }
 
 void SetFaults(const Faults& faults)
@@ -641,12 +647,14 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     }
     const auto& texts = hwsim::MessageTexts();
     const auto found = texts.find(dwMessageId);
-    if (found == texts.end()) {
+    const auto& scripted = Sim().messages;
+    const auto set = scripted.find(dwMessageId);
+    if (found == texts.end() && set == scripted.end()) {
         hwsim::Fail(ERROR_MR_MID_NOT_FOUND);
         hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
         return 0;
     }
-    const std::string text = found->second;
+    const std::string text = set != scripted.end() ? set->second : std::string(found->second);
     // Windows cannot fill inserts without arguments and refuses the message.
     if (text.find('%') != std::string::npos && (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && Arguments == nullptr) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);

@@ -105,6 +105,8 @@ void SetDatabase(const std::vector<Node>& nodes);
 const std::vector<Node>& Database();
 std::vector<std::string> RemainingInstanceIds();
 void SetFaults(const Faults& faults);
+// The system's text for `code`, as FormatMessageA will give it.
+void SetMessageText(DWORD code, const std::string& text);
 // Parses a fault script such as "read@2=5,remove=5"; false with a reason on
 // error.
 bool ParseFaults(const std::string& script, Faults* faults, std::string* reason);
