@@ -280,6 +280,7 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         {v5 + "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\A\\1]\r\n", 3, "deletions"},
         {v5 + "[HKEY_LOCAL_MACHINE\\\\SYSTEM]\r\n", 3, "empty part"},
         {v5 + key + "\"HardwareID\"=\"USB\\VID_1A2B\"\r\n", 4, "unknown escape '\\V'"},
+        {v5 + key + "\"HardwareID\"=\"USB\\\xC3\xA9\"\r\n", 4, "unknown escape '\\\\xC3'"},
         {v5 + key + "\"HardwareID\"=\"USB\r\n", 4, "closing quote"},
         {v5 + key + "\"HardwareID\"=hex(7):41,00,\\\r\n  zz,00\r\n", 5, "hex byte"},
         {v5 + key + "\"A\"=hex:01,,02\r\n", 4, "hex byte"},

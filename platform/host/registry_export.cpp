@@ -435,9 +435,16 @@ private:
                     case '0':
                         c = '\0';
                         break;
-                    default:
-                        return Fail(std::string("unknown escape '\\") + escaped +
+                    default: {
+                        // A byte outside ASCII is named by its value: it may be
+                        // half of a character and no text on its own.
+                        const auto byte = static_cast<unsigned char>(escaped);
+                        char hex[8];
+                        snprintf(hex, sizeof hex, "\\x%02X", byte);
+                        const std::string shown = byte < 0x80 ? std::string(1, escaped) : std::string(hex);
+                        return Fail(std::string("unknown escape '\\") + shown +
                                     "' in a string (a backslash is written \\\\)");
+                    }
                 }
             }
             *out += c;
