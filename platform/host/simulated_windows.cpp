@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
 
@@ -562,8 +563,10 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
         hwsim::Record(Op::DestroyDeviceInfoList, hwsim::kNever, 0, false, DeviceInfoSet);
         return FALSE;
     }
+    // The set is freed last: the call log keeps its handle, and a handle is
+    // only ever recorded while the set it names is alive.
+    std::unique_ptr<hwsim::DeviceSet> released(set);
     state.sets.erase(set);
-    delete set;
     ++state.destroyedSets;
     // Like the registry, the file keeps what was removed only once the set
     // is closed; a run that removed nothing leaves it untouched.
