@@ -25,21 +25,22 @@
 #include <cstddef>
 #include <cstdint>
 
+// Only the names cli/ and removal/ call, and the types their declarations
+// need; platform/host/windows_names.h adds the ones the simulation uses.
+
 // Base types, sized as on 64-bit Windows (LLP64: DWORD is 32 bits).
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
-typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef size_t SIZE_T;
 typedef DWORD LCID;
-typedef char CHAR;
-typedef CHAR* LPSTR;
-typedef const CHAR* LPCSTR;
-typedef const CHAR* PCSTR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef const char* PCSTR;
 typedef const void* LPCVOID;
 typedef BYTE* PBYTE;
 typedef DWORD* PDWORD;
@@ -50,20 +51,12 @@ typedef void* HWND;
 typedef void* HDEVINFO;
 typedef UINT DI_FUNCTION;
 
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
-
 struct GUID {
     uint32_t Data1;
     uint16_t Data2;
     uint16_t Data3;
     uint8_t Data4[8];
 };
-typedef const GUID* LPCGUID;
 
 struct SP_DEVINFO_DATA {
     DWORD cbSize;
@@ -85,58 +78,31 @@ typedef CPINFO* LPCPINFO;
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
 // SetupAPI
-#define DIGCF_DEFAULT 0x00000001
-#define DIGCF_PRESENT 0x00000002
 #define DIGCF_ALLCLASSES 0x00000004
-#define DIGCF_PROFILE 0x00000008
-#define DIGCF_DEVICEINTERFACE 0x00000010
-#define SPDRP_DEVICEDESC 0x00000000
 #define SPDRP_HARDWAREID 0x00000001
-#define SPDRP_COMPATIBLEIDS 0x00000002
 #define DIF_REMOVE 0x00000005
-#define REG_SZ 1
-#define REG_MULTI_SZ 7
 
 // Last-error codes
 #define ERROR_SUCCESS 0L
-#define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_ACCESS_DENIED 5L
-#define ERROR_INVALID_HANDLE 6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
-#define ERROR_OUTOFMEMORY 14L
-#define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_NO_MORE_ITEMS 259L
-#define ERROR_MR_MID_NOT_FOUND 317L
-#define ERROR_NOT_FOUND 1168L
-#define ERROR_INVALID_USER_BUFFER 1784L
-#define ERROR_NO_SUCH_DEVINST 0xE000020BL
-#define ERROR_DI_DO_DEFAULT 0xE000020EL
 
 // Local heap
-#define LMEM_FIXED 0x0000
-#define LMEM_MOVEABLE 0x0002
-#define LMEM_ZEROINIT 0x0040
-#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+#define LPTR 0x0040  // LMEM_FIXED | LMEM_ZEROINIT
 
 // Message texts
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_STRING 0x00000400
-#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 // Code pages and character types
-#define CP_ACP 0
 #define CT_CTYPE1 0x00000001
 #define C1_UPPER 0x0001
-#define C1_LOWER 0x0002
 #define LCMAP_LOWERCASE 0x00000100
-#define LCMAP_UPPERCASE 0x00000200
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 
 // Device setup interface
@@ -155,7 +121,6 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
                      DWORD nSize, va_list* Arguments);
-int lstrlenA(LPCSTR lpString);
 
 // Code-page services
 UINT GetACP();

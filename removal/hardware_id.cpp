@@ -71,7 +71,6 @@ void MarkLeadBytes(CodePageTables* tables, const CPINFO& info)
             tables->lead[b] = true;
         }
     }
-    tables->lead[0] = false;
 }
 
 void MarkAsciiCapitals(CodePageTables* tables)

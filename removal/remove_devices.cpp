@@ -56,7 +56,6 @@ ReadOutcome ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* record, BYTE** buffer
         }
         if (*buffer != nullptr) {
             LocalFree(*buffer);
-            *buffer = nullptr;
         }
         *buffer = static_cast<BYTE*>(LocalAlloc(LPTR, required));
         if (*buffer == nullptr) {

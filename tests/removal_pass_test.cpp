@@ -226,30 +226,44 @@ TEST_F(RemovalPass, NonPresentNodesAreRemovedLikePresentOnes)
 
 TEST_F(RemovalPass, UnterminatedListIsReadNoFurtherThanItsLength)
 {
-    // The block from LocalAlloc is exactly as long as the property, so a read
-    // past the last byte stops the test under AddressSanitizer.
-    hwsim::SetDatabase({
-        MakeNodeWithBytes("USB\\T\\1", kGuid, false, std::string("PCI\\X\0USB\\KIVO", 14)),
-        MakeNodeWithBytes("USB\\T\\2", kGuid, false, std::string("USB\\KIVO\0", 9)),
-        MakeNodeWithBytes("USB\\T\\3", kGuid, false, std::string("USB\\KIV", 7)),
-    });
-    const Output run = Pass("usb\\kivo");
-    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\KIVO") + hwtest::RemovalLine("USB\\KIVO"));
-    EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1}));
+    // First with blocks exactly as long as the property, so that a read past
+    // the last byte stops the test under AddressSanitizer; then with an "O"
+    // just past every block, which would make the third list match.
+    for (const std::string& past : {std::string(), std::string("O\0", 2)}) {
+        SCOPED_TRACE(past.empty() ? "exact blocks" : "bytes past the blocks");
+        hwsim::Reset();
+        hwsim::SetBytesPastBlocks(past);
+        hwsim::SetDatabase({
+            MakeNodeWithBytes("USB\\T\\1", kGuid, false, std::string("PCI\\X\0USB\\KIVO", 14)),
+            MakeNodeWithBytes("USB\\T\\2", kGuid, false, std::string("USB\\KIVO\0", 9)),
+            MakeNodeWithBytes("USB\\T\\3", kGuid, false, std::string("USB\\KIV", 7)),
+        });
+        const Output run = Pass("usb\\kivo");
+        EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("USB\\KIVO") + hwtest::RemovalLine("USB\\KIVO"));
+        EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1}));
+        EXPECT_EQ(hwsim::OutstandingBlocks(), 0u);
+    }
 }
 
 TEST_F(RemovalPass, ListLengthNeverExceedsTheBuffer)
 {
     // The platform claims 100 bytes more than the 6 it wrote; the walk stays
-    // inside the block (AddressSanitizer watches the byte past it).
-    hwsim::SetDatabase({MakeNodeWithBytes("USB\\O\\1", kGuid, false, std::string("PCI\\X\0", 6))});
-    hwsim::Faults faults;
-    faults.overstateAt = 0;
-    faults.overstateBy = 100;
-    hwsim::SetFaults(faults);
-    const Output run = Pass("USB");
-    EXPECT_EQ(run.out, kBanner);
-    EXPECT_EQ(hwsim::CallsOf(Op::CallClassInstaller).size(), 0u);
+    // inside the block. First with exact blocks (AddressSanitizer watches the
+    // byte past it), then with a matching entry just past every block.
+    for (const std::string& past : {std::string(), std::string("USB\0", 4)}) {
+        SCOPED_TRACE(past.empty() ? "exact blocks" : "bytes past the blocks");
+        hwsim::Reset();
+        hwsim::SetBytesPastBlocks(past);
+        hwsim::SetDatabase({MakeNodeWithBytes("USB\\O\\1", kGuid, false, std::string("PCI\\X\0", 6))});
+        hwsim::Faults faults;
+        faults.overstateAt = 0;
+        faults.overstateBy = 100;
+        hwsim::SetFaults(faults);
+        const Output run = Pass("USB");
+        EXPECT_EQ(run.out, kBanner);
+        EXPECT_EQ(hwsim::CallsOf(Op::CallClassInstaller).size(), 0u);
+        EXPECT_EQ(hwsim::OutstandingBlocks(), 0u);
+    }
 }
 
 struct FailureRow {

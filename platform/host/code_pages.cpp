@@ -1,27 +1,11 @@
-// Code-page services of the simulated Windows: the system's ANSI code page,
-// what the system knows of each code page, and the case of its characters.
+#include "platform/host/code_pages.h"
+
 #include <iconv.h>
 
-#include <cerrno>
-#include <clocale>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <cwctype>
-#include <map>
-#include <string>
-
-#include "platform/host/simulated_windows.h"
 
 namespace hwsim {
 namespace {
-
-struct CodePageInfo {
-    UINT codePage;
-    const char* iconvName;  // nullptr: no case data
-    UINT maxCharSize;
-    BYTE leadBytes[MAX_LEADBYTES];
-};
 
 // The code pages this simulated system knows; every other number is invalid.
 // 20932 (EUC-JP) is the double-byte code page that hwpurge knows nothing of
@@ -62,78 +46,6 @@ CodePageState& Pages()
     return state;
 }
 
-const CodePageInfo* Find(UINT codePage)
-{
-    for (const CodePageInfo& info : kCodePages) {
-        if (info.codePage == codePage) {
-            return &info;
-        }
-    }
-    return nullptr;
-}
-
-locale_t UnicodeLocale()
-{
-    static locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return locale;
-}
-
-// Converts `in` between encodings; false when any character fails.
-bool Convert(const char* from, const char* to, const std::string& in, std::string* out)
-{
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return false;
-    }
-    std::string result(in.size() * 4 + 8, '\0');
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char* dst = &result[0];
-    size_t dstLeft = result.size();
-    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || srcLeft != 0) {
-        return false;
-    }
-    result.resize(result.size() - dstLeft);
-    *out = result;
-    return true;
-}
-
-// The system's code page for LOCALE_*_DEFAULT, with its case data.
-const CodePageInfo* CaseData(LCID locale)
-{
-    if (locale != LOCALE_SYSTEM_DEFAULT && locale != 0x0400 /* LOCALE_USER_DEFAULT */) {
-        return nullptr;
-    }
-    const CodePageInfo* info = Find(Pages().ansiCodePage);
-    if (info == nullptr || info->iconvName == nullptr || Pages().caseInformationMissing || UnicodeLocale() == nullptr) {
-        return nullptr;
-    }
-    return info;
-}
-
-// Windows' own mapping keeps ASCII as it is in every code page it offers as
-// an ANSI code page, whatever the host's tables say of 0x5C or 0x7E.
-void AppendUtf8(char32_t c, std::string* out)
-{
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | (c >> 6));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out += static_cast<char>(0xE0 | (c >> 12));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | (c >> 18));
-        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // One converter per code page, opened on first use and kept for the life of
 // the process (never destroyed, so that they stay reachable at exit).
 iconv_t Encoder(UINT codePage)
@@ -143,8 +55,8 @@ iconv_t Encoder(UINT codePage)
     if (found != encoders->end()) {
         return found->second;
     }
-    const char* name = codePage == 65000 ? "UTF-7" : nullptr;
-    if (const CodePageInfo* info = Find(codePage)) {
+    const char* name = codePage == CP_UTF7 ? "UTF-7" : nullptr;
+    if (const CodePageInfo* info = FindCodePage(codePage)) {
         name = info->iconvName != nullptr ? info->iconvName : name;
     }
     iconv_t cd = name != nullptr ? iconv_open(name, "UTF-32LE") : reinterpret_cast<iconv_t>(-1);
@@ -177,35 +89,21 @@ void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
     out->append(encoded, static_cast<size_t>(dst - encoded));
 }
 
-bool ToWide(const CodePageInfo* info, const std::string& bytes, std::wstring* wide)
-{
-    std::string raw;
-    if (!Convert(info->iconvName, "WCHAR_T", bytes, &raw)) {
-        return false;
-    }
-    wide->assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
-    return true;
-}
-
 }  // namespace
 
-void ResetCodePages()
+const CodePageInfo* FindCodePage(UINT codePage)
 {
-    Pages() = CodePageState();
+    for (const CodePageInfo& info : kCodePages) {
+        if (info.codePage == codePage) {
+            return &info;
+        }
+    }
+    return nullptr;
 }
 
-void BootCodePages()
+void SetAnsiCodePage(UINT codePage)
 {
-    ResetCodePages();
-    const char* text = getenv("HWPURGE_ACP");
-    if (text == nullptr) {
-        return;
-    }
-    char* end = nullptr;
-    const unsigned long value = strtoul(text, &end, 10);
-    if (*text >= '0' && *text <= '9' && *end == '\0' && value <= 0xFFFFFFFFul) {
-        Pages().ansiCodePage = static_cast<UINT>(value);
-    }
+    Pages().ansiCodePage = codePage;
 }
 
 UINT AnsiCodePage()
@@ -213,9 +111,34 @@ UINT AnsiCodePage()
     return Pages().ansiCodePage;
 }
 
+void SetCaseInformationMissing(bool missing)
+{
+    Pages().caseInformationMissing = missing;
+}
+
+bool CaseInformationMissing()
+{
+    return Pages().caseInformationMissing;
+}
+
+void AddOneByteCapital(BYTE capital, BYTE small)
+{
+    Pages().extraCapitals[capital] = small;
+}
+
+const std::map<BYTE, BYTE>& OneByteCapitals()
+{
+    return Pages().extraCapitals;
+}
+
+void ResetCodePages()
+{
+    Pages() = CodePageState();
+}
+
 bool IsLeadByte(UINT codePage, unsigned char byte)
 {
-    const CodePageInfo* info = Find(codePage);
+    const CodePageInfo* info = FindCodePage(codePage);
     if (info == nullptr || info->maxCharSize != 2) {
         return false;
     }
@@ -233,6 +156,9 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
+        // Windows' own mapping keeps ASCII as it is in every code page it
+        // offers as an ANSI code page, whatever the host's tables say of 0x5C
+        // or 0x7E.
         if (c < 0x80) {
             out += static_cast<char>(c);
             continue;
@@ -242,7 +168,7 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
-        if (codePage == 65001) {
+        if (codePage == CP_UTF8) {
             if (c >= 0xD800 && c <= 0xDFFF) {
                 out += "\xEF\xBF\xBD";  // U+FFFD, as Windows writes a lone surrogate in UTF-8
             } else {
@@ -255,118 +181,81 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
     return out;
 }
 
-void SetAnsiCodePage(UINT codePage)
+void AppendUtf8(char32_t c, std::string* out)
 {
-    Pages().ansiCodePage = codePage;
+    if (c < 0x80) {
+        *out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        *out += static_cast<char>(0xC0 | (c >> 6));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *out += static_cast<char>(0xE0 | (c >> 12));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        *out += static_cast<char>(0xF0 | (c >> 18));
+        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
-void AddOneByteCapital(BYTE capital, BYTE small)
+std::u16string Utf8ToUtf16(const std::string& text)
 {
-    Pages().extraCapitals[capital] = small;
+    std::u16string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        char32_t c = 0;
+        if ((b & 0xE0) == 0xC0) {
+            length = 2;
+            c = b & 0x1Fu;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3;
+            c = b & 0x0Fu;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4;
+            c = b & 0x07u;
+        }
+        bool valid = length != 0 && length <= n - i;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (s[i + k] & 0xC0) == 0x80;
+            c = (c << 6) | (s[i + k] & 0x3Fu);
+        }
+        if (!valid || c > 0x10FFFF) {
+            out += static_cast<char16_t>(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += length;
+    }
+    return out;
 }
 
-void SetCaseInformationMissing(bool missing)
+std::u16string Utf16LeBytes(const std::string& bytes)
 {
-    Pages().caseInformationMissing = missing;
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return out;
 }
 
 }  // namespace hwsim
-
-UINT GetACP()
-{
-    hwsim::Boot();
-    return hwsim::Pages().ansiCodePage;
-}
-
-BOOL IsValidCodePage(UINT CodePage)
-{
-    hwsim::Boot();
-    return hwsim::Find(CodePage) != nullptr ? TRUE : FALSE;
-}
-
-BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
-{
-    hwsim::Boot();
-    const hwsim::CodePageInfo* info = hwsim::Find(CodePage == CP_ACP ? hwsim::Pages().ansiCodePage : CodePage);
-    if (info == nullptr || lpCPInfo == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    memset(lpCPInfo, 0, sizeof *lpCPInfo);
-    lpCPInfo->MaxCharSize = info->maxCharSize;
-    lpCPInfo->DefaultChar[0] = '?';
-    memcpy(lpCPInfo->LeadByte, info->leadBytes, sizeof info->leadBytes);
-    return TRUE;
-}
-
-BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
-{
-    hwsim::Boot();
-    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
-    if (info == nullptr || dwInfoType != CT_CTYPE1 || lpSrcStr == nullptr || lpCharType == nullptr || cchSrc < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    for (int i = 0; i < cchSrc; ++i) {
-        lpCharType[i] = 0;
-        if (hwsim::Pages().extraCapitals.count(static_cast<BYTE>(lpSrcStr[i])) != 0) {
-            lpCharType[i] = C1_UPPER;
-            continue;
-        }
-        std::wstring wide;
-        if (hwsim::ToWide(info, std::string(1, lpSrcStr[i]), &wide) && wide.size() == 1) {
-            const auto c = static_cast<wint_t>(static_cast<uint32_t>(wide[0]));
-            if (iswupper_l(c, hwsim::UnicodeLocale())) {
-                lpCharType[i] |= C1_UPPER;
-            }
-            if (iswlower_l(c, hwsim::UnicodeLocale())) {
-                lpCharType[i] |= C1_LOWER;
-            }
-        }
-    }
-    return TRUE;
-}
-
-int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest)
-{
-    hwsim::Boot();
-    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
-    if (info == nullptr || (dwMapFlags != LCMAP_LOWERCASE && dwMapFlags != LCMAP_UPPERCASE) || lpSrcStr == nullptr ||
-        cchSrc < 0 || cchDest < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const std::string source(lpSrcStr, static_cast<size_t>(cchSrc));
-    const auto& extra = hwsim::Pages().extraCapitals;
-    const auto added = cchSrc == 1 ? extra.find(static_cast<BYTE>(source[0])) : extra.end();
-    if (added != extra.end() && dwMapFlags == LCMAP_LOWERCASE && cchDest >= 1 && lpDestStr != nullptr) {
-        lpDestStr[0] = static_cast<char>(added->second);
-        return 1;
-    }
-    std::wstring wide;
-    if (!hwsim::ToWide(info, source, &wide)) {
-        SetLastError(1113 /* ERROR_NO_UNICODE_TRANSLATION */);
-        return 0;
-    }
-    for (wchar_t& c : wide) {
-        const wint_t mapped = dwMapFlags == LCMAP_LOWERCASE
-                                  ? towlower_l(static_cast<wint_t>(c), hwsim::UnicodeLocale())
-                                  : towupper_l(static_cast<wint_t>(c), hwsim::UnicodeLocale());
-        c = static_cast<wchar_t>(mapped);
-    }
-    std::string mapped;
-    const std::string raw(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
-    if (!hwsim::Convert("WCHAR_T", info->iconvName, raw, &mapped)) {
-        mapped = source;  // a mapped letter the code page lacks: keep the original
-    }
-    if (cchDest == 0) {
-        return static_cast<int>(mapped.size());
-    }
-    if (lpDestStr == nullptr || mapped.size() > static_cast<size_t>(cchDest)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    // Like Windows, no terminator is added to a counted result.
-    memcpy(lpDestStr, mapped.data(), mapped.size());  // NOLINT(bugprone-not-null-terminated-result)
-    return static_cast<int>(mapped.size());
-}

@@ -1,0 +1,169 @@
+// The code-page services of the simulated kernel32: which code pages the
+// system knows, its ANSI code page, and the character types and case mapping
+// of the ANSI code page's characters.
+#include <iconv.h>
+
+#include <clocale>
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "platform/host/code_pages.h"
+#include "platform/host/machine.h"
+
+namespace hwsim {
+namespace {
+
+locale_t UnicodeLocale()
+{
+    static locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// Converts `in` between encodings; false when any character fails.
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    std::string result(in.size() * 4 + 8, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &result[0];
+    size_t dstLeft = result.size();
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || srcLeft != 0) {
+        return false;
+    }
+    result.resize(result.size() - dstLeft);
+    *out = result;
+    return true;
+}
+
+// The system's code page for LOCALE_*_DEFAULT, with its case data.
+const CodePageInfo* CaseData(LCID locale)
+{
+    if (locale != LOCALE_SYSTEM_DEFAULT && locale != LOCALE_USER_DEFAULT) {
+        return nullptr;
+    }
+    const CodePageInfo* info = FindCodePage(AnsiCodePage());
+    if (info == nullptr || info->iconvName == nullptr || CaseInformationMissing() || UnicodeLocale() == nullptr) {
+        return nullptr;
+    }
+    return info;
+}
+
+bool ToWide(const CodePageInfo* info, const std::string& bytes, std::wstring* wide)
+{
+    std::string raw;
+    if (!Convert(info->iconvName, "WCHAR_T", bytes, &raw)) {
+        return false;
+    }
+    wide->assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+    return true;
+}
+
+}  // namespace
+}  // namespace hwsim
+
+UINT GetACP()
+{
+    hwsim::BootedMachine(__func__);
+    return hwsim::AnsiCodePage();
+}
+
+BOOL IsValidCodePage(UINT CodePage)
+{
+    hwsim::BootedMachine(__func__);
+    return hwsim::FindCodePage(CodePage) != nullptr ? TRUE : FALSE;
+}
+
+BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
+{
+    hwsim::BootedMachine(__func__);
+    const hwsim::CodePageInfo* info = hwsim::FindCodePage(CodePage == CP_ACP ? hwsim::AnsiCodePage() : CodePage);
+    if (info == nullptr || lpCPInfo == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    memset(lpCPInfo, 0, sizeof *lpCPInfo);
+    lpCPInfo->MaxCharSize = info->maxCharSize;
+    lpCPInfo->DefaultChar[0] = '?';
+    memcpy(lpCPInfo->LeadByte, info->leadBytes, sizeof info->leadBytes);
+    return TRUE;
+}
+
+BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
+{
+    hwsim::BootedMachine(__func__);
+    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
+    if (info == nullptr || dwInfoType != CT_CTYPE1 || lpSrcStr == nullptr || lpCharType == nullptr || cchSrc < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (int i = 0; i < cchSrc; ++i) {
+        lpCharType[i] = 0;
+        if (hwsim::OneByteCapitals().count(static_cast<BYTE>(lpSrcStr[i])) != 0) {
+            lpCharType[i] = C1_UPPER;
+            continue;
+        }
+        std::wstring wide;
+        if (hwsim::ToWide(info, std::string(1, lpSrcStr[i]), &wide) && wide.size() == 1) {
+            const auto c = static_cast<wint_t>(static_cast<uint32_t>(wide[0]));
+            if (iswupper_l(c, hwsim::UnicodeLocale())) {
+                lpCharType[i] |= C1_UPPER;
+            }
+            if (iswlower_l(c, hwsim::UnicodeLocale())) {
+                lpCharType[i] |= C1_LOWER;
+            }
+        }
+    }
+    return TRUE;
+}
+
+int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest)
+{
+    hwsim::BootedMachine(__func__);
+    const hwsim::CodePageInfo* info = hwsim::CaseData(Locale);
+    if (info == nullptr || (dwMapFlags != LCMAP_LOWERCASE && dwMapFlags != LCMAP_UPPERCASE) || lpSrcStr == nullptr ||
+        cchSrc < 0 || cchDest < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string source(lpSrcStr, static_cast<size_t>(cchSrc));
+    const auto& extra = hwsim::OneByteCapitals();
+    const auto added = cchSrc == 1 ? extra.find(static_cast<BYTE>(source[0])) : extra.end();
+    if (added != extra.end() && dwMapFlags == LCMAP_LOWERCASE && cchDest >= 1 && lpDestStr != nullptr) {
+        lpDestStr[0] = static_cast<char>(added->second);
+        return 1;
+    }
+    std::wstring wide;
+    if (!hwsim::ToWide(info, source, &wide)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    for (wchar_t& c : wide) {
+        const wint_t mapped = dwMapFlags == LCMAP_LOWERCASE
+                                  ? towlower_l(static_cast<wint_t>(c), hwsim::UnicodeLocale())
+                                  : towupper_l(static_cast<wint_t>(c), hwsim::UnicodeLocale());
+        c = static_cast<wchar_t>(mapped);
+    }
+    std::string mapped;
+    const std::string raw(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+    if (!hwsim::Convert("WCHAR_T", info->iconvName, raw, &mapped)) {
+        mapped = source;  // a mapped letter the code page lacks: keep the original
+    }
+    if (cchDest == 0) {
+        return static_cast<int>(mapped.size());
+    }
+    if (lpDestStr == nullptr || mapped.size() > static_cast<size_t>(cchDest)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // Like Windows, no terminator is added to a counted result.
+    memcpy(lpDestStr, mapped.data(), mapped.size());  // NOLINT(bugprone-not-null-terminated-result)
+    return static_cast<int>(mapped.size());
+}

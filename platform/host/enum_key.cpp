@@ -1,0 +1,210 @@
+#include "platform/host/enum_key.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/host/code_pages.h"
+#include "platform/host/reg_syntax.h"
+#include "platform/host/reg_text.h"
+
+namespace hwsim {
+namespace {
+
+const size_t kNone = static_cast<size_t>(-1);
+
+// What reading the entries has come to so far.
+struct EnumReading {
+    const ExportText* text = nullptr;
+    UINT codePage = 0;
+    bool version5 = false;
+    bool unicode = false;
+    DeviceDatabase* out = nullptr;
+    Failure* failure = nullptr;
+    size_t owner = kNone;                           // the node whose key or subkey is being read
+    bool nodeKey = false;                           // the key is the node's own, not a subkey
+    bool afterComment = false;                      // no key or value line since the last comment
+    std::unordered_map<std::string, size_t> index;  // folded instance ID -> node
+};
+
+bool Fail(EnumReading* r, const Entry& entry, const std::string& problem)
+{
+    r->failure->line = entry.lastLine + 1;
+    r->failure->problem = problem;
+    return false;
+}
+
+// Gives the entry's lines to the node whose key is being read, if any.
+void Claim(EnumReading* r, const Entry& entry)
+{
+    if (r->owner == kNone) {
+        return;
+    }
+    std::vector<ByteRange>& ranges = r->out->lines[r->owner];
+    for (size_t i = entry.firstLine; i <= entry.lastLine; ++i) {
+        const Line& line = r->text->lines[i];
+        if (!ranges.empty() && ranges.back().end == line.begin) {
+            ranges.back().end = line.end;
+        } else {
+            ranges.push_back({line.begin, line.end});
+        }
+    }
+}
+
+std::string ToAnsi(const EnumReading& r, const std::string& text)
+{
+    return r.unicode ? WideToAnsi(Utf8ToUtf16(text), r.codePage) : text;
+}
+
+// The node a key belongs to, if it is a node's key or one of its subkeys:
+// HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Enum\<enumerator>\<device>\<instance>[\...]
+void TakeKey(EnumReading* r, const Entry& entry)
+{
+    const std::vector<std::string>& path = entry.keyPath;
+    r->owner = kNone;
+    r->nodeKey = false;
+    const bool underEnum = path.size() >= 7 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
+                           SameName(path[1], "SYSTEM") && SameName(path[3], "Enum");
+    if (!underEnum) {
+        return;
+    }
+    const std::string instanceId = path[4] + '\\' + path[5] + '\\' + path[6];
+    std::string folded = instanceId;
+    for (char& c : folded) {
+        c = FoldAscii(c);
+    }
+    const auto found = r->index.find(folded);
+    if (found != r->index.end()) {
+        r->owner = found->second;
+    } else {
+        r->owner = r->out->nodes.size();
+        r->index.emplace(folded, r->owner);
+        Node node;
+        node.instanceId = ToAnsi(*r, instanceId);
+        r->out->nodes.push_back(node);
+        r->out->lines.emplace_back();
+    }
+    r->nodeKey = path.size() == 7;
+    // Windows keeps a started device's volatile Control key while the
+    // device is there.
+    if (path.size() == 8 && SameName(path[7], "Control")) {
+        r->out->nodes[r->owner].present = true;
+    }
+    Claim(r, entry);
+}
+
+// Text in hex(1), hex(2) or hex(7) form: UTF-16LE in version 5 files, narrow
+// bytes in REGEDIT4 files.
+bool StringBytes(EnumReading* r, const Entry& entry, std::string* out)
+{
+    const ValueData& data = entry.data;
+    if (!r->version5) {
+        *out = data.bytes;
+        return true;
+    }
+    if (data.bytes.size() % 2 != 0) {
+        return Fail(r, entry, "a UTF-16 string value with an odd number of bytes");
+    }
+    *out = WideToAnsi(Utf16LeBytes(data.bytes), r->codePage);
+    return true;
+}
+
+// Takes a value of the node's own key.
+bool TakeValue(EnumReading* r, const Entry& entry)
+{
+    const ValueData& data = entry.data;
+    Node& node = r->out->nodes[r->owner];
+    const bool stringType = data.type == REG_SZ || data.type == REG_EXPAND_SZ || data.type == REG_MULTI_SZ;
+    if (SameName(entry.valueName, "HardwareID")) {
+        node.hasHardwareId = !data.remove;
+        node.hardwareId.clear();
+        if (data.isString) {
+            // One entry, without the empty entry that closes a list.
+            node.hardwareId = ToAnsi(*r, data.text);
+            node.hardwareId += '\0';
+        } else if (stringType) {
+            return StringBytes(r, entry, &node.hardwareId);
+        } else {
+            node.hardwareId = data.bytes;
+        }
+    } else if (SameName(entry.valueName, "ClassGUID")) {
+        node.classGuid.clear();
+        if (data.isString) {
+            node.classGuid = ToAnsi(*r, data.text);
+        } else if (stringType) {
+            if (!StringBytes(r, entry, &node.classGuid)) {
+                return false;
+            }
+        }
+        node.classGuid.resize(strnlen(node.classGuid.c_str(), node.classGuid.size()));
+    }
+    return true;
+}
+
+bool TakeEntry(EnumReading* r, const Entry& entry)
+{
+    switch (entry.kind) {
+        case EntryKind::Blank:
+            // Blank lines after a comment stay with the comment, which stays.
+            if (!r->afterComment) {
+                Claim(r, entry);
+            }
+            return true;
+        case EntryKind::Comment:
+            r->afterComment = true;
+            return true;
+        case EntryKind::Key:
+            r->afterComment = false;
+            TakeKey(r, entry);
+            return true;
+        case EntryKind::Value:
+            r->afterComment = false;
+            Claim(r, entry);
+            return r->owner == kNone || !r->nodeKey || TakeValue(r, entry);
+    }
+    return true;
+}
+
+bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, Failure* failure)
+{
+    ExportText text;
+    if (!SplitLines(bytes, &text, failure)) {
+        return false;
+    }
+    SyntaxReader reader(text, codePage);
+    if (!reader.ReadHeader(failure)) {
+        return false;
+    }
+    EnumReading r;
+    r.text = &text;
+    r.codePage = codePage;
+    r.version5 = reader.Version5();
+    r.unicode = reader.Unicode();
+    r.out = out;
+    r.failure = failure;
+    Entry entry;
+    for (;;) {
+        const Step step = reader.Next(&entry, failure);
+        if (step == Step::End) {
+            return true;
+        }
+        if (step == Step::Failed || !TakeEntry(&r, entry)) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool ParseRegistryExport(const std::string& bytes, UINT codePage, DeviceDatabase* out, std::string* error)
+{
+    *out = DeviceDatabase();
+    Failure failure;
+    if (!ReadEnumKey(bytes, codePage, out, &failure)) {
+        *out = DeviceDatabase();
+        *error = "line " + std::to_string(failure.line) + ": " + failure.problem;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace hwsim

@@ -1,0 +1,34 @@
+// The Enum key of a registry export read as the machine's device nodes: a
+// node is a key Enum\<enumerator>\<device>\<instance>; it is present when it
+// has a Control subkey; its HardwareID and ClassGUID values are taken; and
+// it owns the lines of its key and subkeys, so that it can later be dropped
+// from the file with every other byte left where it was.
+//
+// The export is the text that `reg export HKLM\SYSTEM\CurrentControlSet\Enum`
+// or regedit writes ("Windows Registry Editor Version 5.00" in UTF-16LE or
+// UTF-8, or "REGEDIT4" in the ANSI code page).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/host/node.h"
+#include "platform/host/windows_names.h"
+
+namespace hwsim {
+
+struct DeviceDatabase {
+    std::vector<Node> nodes;  // in the order the file first names them
+    // For each node, the ranges of the file that hold its lines: its key's
+    // and its subkeys' header lines, their values and the blank lines among
+    // them. Comment lines are never part of a node.
+    std::vector<std::vector<ByteRange>> lines;
+};
+
+// Reads an export held in `bytes`. Strings are converted to `codePage` the
+// way the system's `A` calls convert them ('?' for a character the code page
+// lacks). On failure returns false, leaves *out empty and sets *error to
+// "line N: what is wrong". Safe on any input.
+bool ParseRegistryExport(const std::string& bytes, UINT codePage, DeviceDatabase* out, std::string* error);
+
+}  // namespace hwsim

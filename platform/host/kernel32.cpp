@@ -1,0 +1,124 @@
+// The simulated kernel32's base services: the last-error value, the local
+// heap, and the system's message texts.
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "platform/host/machine.h"
+
+namespace hwsim {
+namespace {
+
+const std::map<DWORD, const char*>& MessageTexts()
+{
+    // Windows' own texts, with the CR LF it ends them with.
+    static const std::map<DWORD, const char*> texts = {
+        {0, "The operation completed successfully.\r\n"},
+        {1, "Incorrect function.\r\n"},
+        {2, "The system cannot find the file specified.\r\n"},
+        {3, "The system cannot find the path specified.\r\n"},
+        {5, "Access is denied.\r\n"},
+        {6, "The handle is invalid.\r\n"},
+        {8, "Not enough memory resources are available to process this command.\r\n"},
+        {13, "The data is invalid.\r\n"},
+        {14, "Not enough memory resources are available to complete this operation.\r\n"},
+        {21, "The device is not ready.\r\n"},
+        {31, "A device attached to the system is not functioning.\r\n"},
+        {34, "The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial Number: %3) into drive %1.\r\n"},
+        {87, "The parameter is incorrect.\r\n"},
+        {122, "The data area passed to a system call is too small.\r\n"},
+        {259, "No more data is available.\r\n"},
+        {1168, "Element not found.\r\n"},
+        {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
+    };
+    return texts;
+}
+
+}  // namespace
+}  // namespace hwsim
+
+using hwsim::Op;
+
+DWORD GetLastError()
+{
+    return hwsim::LastError();
+}
+
+void SetLastError(DWORD dwErrCode)
+{
+    hwsim::LastError() = dwErrCode;
+}
+
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    const long count = state.programAllocations++;
+    void* block = nullptr;
+    if ((uFlags & LMEM_MOVEABLE) != 0) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+    } else if (count == state.faults.allocFailAt ||
+               (state.faults.allocFailFrom != hwsim::kNever && count >= state.faults.allocFailFrom)) {
+        hwsim::Fail(state.faults.allocError);
+    } else {
+        block = hwsim::AllocateBlock(uBytes);
+        if (block == nullptr) {
+            hwsim::Fail(ERROR_NOT_ENOUGH_MEMORY);
+        }
+    }
+    hwsim::Record(Op::LocalAlloc, hwsim::kNever, static_cast<DWORD>(uBytes), block != nullptr, block);
+    return block;
+}
+
+HLOCAL LocalFree(HLOCAL hMem)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    if (hMem == nullptr) {
+        hwsim::Record(Op::LocalFree, hwsim::kNever, 0, true, hMem);
+        return nullptr;
+    }
+    if (state.blocks.count(hMem) == 0) {
+        hwsim::Fail(ERROR_INVALID_HANDLE);
+        hwsim::Record(Op::LocalFree, hwsim::kNever, 0, false, hMem);
+        return hMem;
+    }
+    hwsim::Record(Op::LocalFree, hwsim::kNever, 0, true, hMem);
+    hwsim::FreeBlock(hMem);
+    return nullptr;
+}
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments)
+{
+    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    (void)lpSource;
+    (void)dwLanguageId;
+    (void)nSize;
+    const DWORD supported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    if ((dwFlags & ~supported) != 0 || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
+        (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+        hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
+        return 0;
+    }
+    const auto& texts = hwsim::MessageTexts();
+    const auto found = texts.find(dwMessageId);
+    const auto& scripted = state.messages;
+    const auto set = scripted.find(dwMessageId);
+    if (found == texts.end() && set == scripted.end()) {
+        hwsim::Fail(ERROR_MR_MID_NOT_FOUND);
+        hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
+        return 0;
+    }
+    const std::string text = set != scripted.end() ? set->second : std::string(found->second);
+    // Windows cannot fill inserts without arguments and refuses the message.
+    if (text.find('%') != std::string::npos && (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && Arguments == nullptr) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+        hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
+        return 0;
+    }
+    auto* copy = static_cast<char*>(hwsim::AllocateBlock(text.size() + 1));
+    memcpy(copy, text.c_str(), text.size() + 1);
+    *reinterpret_cast<char**>(lpBuffer) = copy;
+    hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, true, copy);
+    return static_cast<DWORD>(text.size());
+}

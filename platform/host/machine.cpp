@@ -1,0 +1,170 @@
+#include "platform/host/machine.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace hwsim {
+namespace {
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+}  // namespace
+
+MachineState& Machine()
+{
+    static MachineState state;
+    return state;
+}
+
+MachineState& BootedMachine(const char* caller)
+{
+    MachineState& state = Machine();
+    if (!state.booted) {
+        fprintf(stderr, "simulated Windows: %s called before the machine was started (hwsim::Boot or Reset)\n", caller);
+        abort();
+    }
+    return state;
+}
+
+void ResetMachine()
+{
+    MachineState& state = Machine();
+    for (void* block : state.blocks) {
+        free(block);
+    }
+    for (DeviceSet* set : state.sets) {
+        delete set;
+    }
+    state = MachineState();
+    state.booted = true;
+    t_lastError = ERROR_SUCCESS;
+}
+
+DWORD& LastError()
+{
+    return t_lastError;
+}
+
+BOOL Fail(DWORD code)
+{
+    t_lastError = code;
+    return FALSE;
+}
+
+void Record(Op op, long index, DWORD size, bool ok, const void* block, DWORD required)
+{
+    MachineState& state = Machine();
+    const size_t limit = state.faults.callLimit != 0 ? state.faults.callLimit : kCallLimit;
+    if (state.calls.size() >= limit) {
+        fprintf(stderr, "simulated Windows: more than %zu calls; the program seems to be looping\n", limit);
+        abort();
+    }
+    Call call;
+    call.op = op;
+    call.index = index;
+    call.size = size;
+    call.ok = ok;
+    call.error = ok ? 0 : t_lastError;
+    call.required = required;
+    call.block = block;
+    state.calls.push_back(call);
+}
+
+void* AllocateBlock(size_t bytes)
+{
+    MachineState& state = Machine();
+    const std::string& past = state.bytesPastBlocks;
+    if (bytes > SIZE_MAX - past.size()) {
+        return nullptr;
+    }
+    const size_t total = bytes + past.size();
+    auto* block = static_cast<char*>(calloc(total == 0 ? 1 : total, 1));
+    if (block != nullptr) {
+        past.copy(block + bytes, past.size());
+        state.blocks.insert(block);
+    }
+    return block;
+}
+
+bool FreeBlock(void* block)
+{
+    if (Machine().blocks.erase(block) == 0) {
+        return false;
+    }
+    free(block);
+    return true;
+}
+
+void SetDatabase(const std::vector<Node>& nodes)
+{
+    MachineState& state = Machine();
+    state.database = nodes;
+    state.file = DatabaseFile();
+    state.startError = ERROR_SUCCESS;
+    state.startMessage.clear();
+}
+
+const std::vector<Node>& Database()
+{
+    return Machine().database;
+}
+
+std::vector<std::string> RemainingInstanceIds()
+{
+    std::vector<std::string> ids;
+    for (const Node& node : Machine().database) {
+        if (!node.removed) {
+            ids.push_back(node.instanceId);
+        }
+    }
+    return ids;
+}
+
+void SetFaults(const Faults& faults)
+{
+    Machine().faults = faults;
+}
+
+void SetMessageText(DWORD code, const std::string& text)
+{
+    Machine().messages[code] = text;
+}
+
+void SetBytesPastBlocks(const std::string& bytes)
+{
+    Machine().bytesPastBlocks = bytes;
+}
+
+const std::vector<Call>& Calls()
+{
+    return Machine().calls;
+}
+
+std::vector<Call> CallsOf(Op op)
+{
+    std::vector<Call> found;
+    for (const Call& call : Machine().calls) {
+        if (call.op == op) {
+            found.push_back(call);
+        }
+    }
+    return found;
+}
+
+size_t OutstandingBlocks()
+{
+    return Machine().blocks.size();
+}
+
+size_t OpenSets()
+{
+    return Machine().sets.size();
+}
+
+size_t DestroyedSets()
+{
+    return Machine().destroyedSets;
+}
+
+}  // namespace hwsim

@@ -1,0 +1,139 @@
+// The simulated machine's state: its device database, the sets opened on it,
+// the calls the program made, the local heap's blocks, the scripted faults
+// and the thread's last-error value. Everything above this floor reads and
+// changes the machine through here.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/host/node.h"
+#include "platform/host/windows_names.h"
+
+namespace hwsim {
+
+const long kNever = -1;
+
+// Calls recorded before the machine decides the program is looping.
+const size_t kCallLimit = 4000000;
+
+// Faults the tests can script. Node indexes are member indexes of the set.
+struct Faults {
+    DWORD openError = 0;          // nonzero: the set cannot be opened, with this code
+    long enumStopAt = kNever;     // the enumeration stops at this index...
+    DWORD enumStopError = 0;      // ...with this code
+    long readFailAt = kNever;     // every read of this node fails...
+    DWORD readError = 0;          // ...with this code
+    long growAt = kNever;         // this node's list grows after each size answer...
+    int growTimes = 0;            // ...this many times
+    long removeFailAt = kNever;   // the class installer fails at this node...
+    bool removeFailsAll = false;  // ...or at every node
+    DWORD removeError = 0;
+    long allocFailAt = kNever;    // the n-th LocalAlloc (0-based) by the program fails
+    long allocFailFrom = kNever;  // every LocalAlloc from the n-th on fails
+    DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
+    // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
+    bool zeroByteAnswersInsufficient = false;
+    // This node answers "too small" with no more than the buffer offered.
+    long stuckAt = kNever;
+    DWORD stuckSize = 0;
+    // This node's successful read claims this many bytes more than it wrote.
+    long overstateAt = kNever;
+    DWORD overstateBy = 0;
+    // The process stops once it makes more calls than this (0: kCallLimit).
+    size_t callLimit = 0;
+};
+
+enum class Op {
+    GetClassDevs,
+    EnumDeviceInfo,
+    GetDeviceRegistryProperty,
+    CallClassInstaller,
+    DestroyDeviceInfoList,
+    LocalAlloc,
+    LocalFree,
+    FormatMessage,
+};
+
+struct Call {
+    Op op;
+    long index = kNever;          // member index, where the call concerns a node
+    DWORD size = 0;               // buffer size given, or bytes asked for
+    bool ok = false;              // what the call answered
+    DWORD error = 0;              // last-error value it left when it failed
+    DWORD required = 0;           // the required size it wrote (reads)
+    const void* block = nullptr;  // the buffer given or returned
+};
+
+// A device information set.
+struct DeviceSet {
+    std::vector<size_t> members;  // database positions, fixed at opening
+};
+
+// The export file the database was read from, kept to be rewritten.
+struct DatabaseFile {
+    std::string path;                           // empty while the database is scripted or the sample
+    std::string bytes;                          // as read
+    std::vector<std::vector<ByteRange>> lines;  // each node's lines in it
+    bool unsaved = false;                       // a node was removed since the file was read or written
+};
+
+struct MachineState {
+    bool booted = false;
+    std::vector<Node> database;
+    DatabaseFile file;
+    // Why no set can be opened (a broken database file or fault script).
+    DWORD startError = ERROR_SUCCESS;
+    std::string startMessage;
+    Faults faults;
+    std::vector<Call> calls;
+    std::set<void*> blocks;
+    std::string bytesPastBlocks;  // written just past every block handed out
+    std::set<DeviceSet*> sets;
+    size_t destroyedSets = 0;
+    long programAllocations = 0;
+    std::map<long, int> grown;              // node index -> times its list has grown
+    std::map<DWORD, std::string> messages;  // texts the tests set, over Windows' own
+};
+
+// For the simulated functions.
+MachineState& Machine();
+// The machine, for the Windows function `caller`. A call before the machine
+// was started (Boot or Reset) stops the process with one line on standard
+// error rather than answer from a machine nobody set up.
+MachineState& BootedMachine(const char* caller);
+// An empty machine, started: no nodes, no faults, no calls, no blocks.
+void ResetMachine();
+// The calling thread's last-error value.
+DWORD& LastError();
+// Sets the last error to `code` and answers FALSE.
+BOOL Fail(DWORD code);
+// Logs a call. A program that makes more calls than the limit is stopped
+// with one line on standard error, before it fills the memory.
+void Record(Op op, long index, DWORD size, bool ok, const void* block = nullptr, DWORD required = 0);
+// A local-heap block of `bytes` zero bytes; nullptr when memory runs out.
+void* AllocateBlock(size_t bytes);
+// False when `block` is none the heap handed out.
+bool FreeBlock(void* block);
+
+// For tests.
+void SetDatabase(const std::vector<Node>& nodes);
+const std::vector<Node>& Database();
+std::vector<std::string> RemainingInstanceIds();
+void SetFaults(const Faults& faults);
+// The system's text for `code`, as FormatMessageA will give it.
+void SetMessageText(DWORD code, const std::string& text);
+// Every block handed out from now on is followed by `bytes` (none by
+// default: a block is then exactly its size, for the sanitizers). Bytes that
+// would change a result show a read past a block in any build.
+void SetBytesPastBlocks(const std::string& bytes);
+const std::vector<Call>& Calls();
+std::vector<Call> CallsOf(Op op);
+size_t OutstandingBlocks();
+size_t OpenSets();
+size_t DestroyedSets();
+
+}  // namespace hwsim

@@ -1,0 +1,232 @@
+// The simulated SetupAPI: the one kind of device information set hwpurge
+// opens (every node of every class, present or not), its enumeration, the
+// hardware-ID property, the class installer's removal, and closing the set.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/host/machine.h"
+#include "platform/host/machine_database.h"
+
+namespace hwsim {
+namespace {
+
+DeviceSet* FindSet(HDEVINFO handle)
+{
+    auto* set = static_cast<DeviceSet*>(handle);
+    return Machine().sets.count(set) != 0 ? set : nullptr;
+}
+
+// The member index a record names, or -1 when it names none of the set.
+long MemberOf(const DeviceSet* set, const SP_DEVINFO_DATA* record)
+{
+    if (record == nullptr || record->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return -1;
+    }
+    const long index = static_cast<long>(record->Reserved) - 1;
+    return index >= 0 && static_cast<size_t>(index) < set->members.size() ? index : -1;
+}
+
+GUID ParseGuid(const std::string& text)
+{
+    GUID guid = {};
+    unsigned parts[11] = {};
+    // All eleven fields must convert; a text that is not a GUID gives zero.
+    const char* format = "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}";
+    const int converted =
+        sscanf(text.c_str(), format, &parts[0], &parts[1], &parts[2],  // NOLINT(cert-err34-c)
+               &parts[3], &parts[4], &parts[5], &parts[6], &parts[7], &parts[8], &parts[9], &parts[10]);
+    if (converted == 11) {
+        guid.Data1 = parts[0];
+        guid.Data2 = static_cast<uint16_t>(parts[1]);
+        guid.Data3 = static_cast<uint16_t>(parts[2]);
+        for (int i = 0; i < 8; ++i) {
+            guid.Data4[i] = static_cast<uint8_t>(parts[3 + i]);
+        }
+    }
+    return guid;
+}
+
+}  // namespace
+}  // namespace hwsim
+
+using hwsim::Op;
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    // Only the one kind of set hwpurge asks for is simulated.
+    if (ClassGuid != nullptr || Enumerator != nullptr || hwndParent != nullptr || Flags != DIGCF_ALLCLASSES) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+        hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, false);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (state.startError != ERROR_SUCCESS) {
+        fprintf(stderr, "%s\n", state.startMessage.c_str());
+        hwsim::Fail(state.startError);
+        hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, false);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (state.faults.openError != 0) {
+        hwsim::Fail(state.faults.openError);
+        hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, false);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* set = new hwsim::DeviceSet;
+    for (size_t i = 0; i < state.database.size(); ++i) {
+        if (!state.database[i].removed) {
+            set->members.push_back(i);
+        }
+    }
+    state.sets.insert(set);
+    hwsim::LastError() = ERROR_SUCCESS;
+    hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, true, set);
+    return set;
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    const long index = static_cast<long>(MemberIndex);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    BOOL ok = FALSE;
+    if (set == nullptr) {
+        hwsim::Fail(ERROR_INVALID_HANDLE);
+    } else if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        hwsim::Fail(ERROR_INVALID_USER_BUFFER);
+    } else if (state.faults.enumStopAt != hwsim::kNever && index >= state.faults.enumStopAt) {
+        hwsim::Fail(state.faults.enumStopError);
+    } else if (MemberIndex >= set->members.size()) {
+        hwsim::Fail(ERROR_NO_MORE_ITEMS);
+    } else {
+        const hwsim::Node& node = state.database[set->members[MemberIndex]];
+        DeviceInfoData->ClassGuid = hwsim::ParseGuid(node.classGuid);
+        DeviceInfoData->DevInst = static_cast<DWORD>(set->members[MemberIndex] + 1);
+        DeviceInfoData->Reserved = static_cast<ULONG_PTR>(MemberIndex) + 1;
+        hwsim::LastError() = ERROR_SUCCESS;
+        ok = TRUE;
+    }
+    hwsim::Record(Op::EnumDeviceInfo, index, 0, ok != FALSE);
+    return ok;
+}
+
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                       PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                       PDWORD RequiredSize)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    const long index = set != nullptr ? hwsim::MemberOf(set, DeviceInfoData) : hwsim::kNever;
+    auto answer = [&](BOOL ok) {
+        hwsim::Record(Op::GetDeviceRegistryProperty, index, PropertyBufferSize, ok != FALSE, PropertyBuffer,
+                      RequiredSize != nullptr ? *RequiredSize : 0);
+        return ok;
+    };
+    if (set == nullptr) {
+        return answer(hwsim::Fail(ERROR_INVALID_HANDLE));
+    }
+    if (index < 0) {
+        return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
+    }
+    if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
+        return answer(hwsim::Fail(ERROR_INVALID_USER_BUFFER));
+    }
+    hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    if (state.faults.readFailAt == index) {
+        return answer(hwsim::Fail(state.faults.readError));
+    }
+    if (Property != SPDRP_HARDWAREID || !node.hasHardwareId) {
+        return answer(hwsim::Fail(ERROR_INVALID_DATA));
+    }
+    if (state.faults.stuckAt == index) {
+        if (RequiredSize != nullptr) {
+            *RequiredSize = state.faults.stuckSize;
+        }
+        return answer(hwsim::Fail(ERROR_INSUFFICIENT_BUFFER));
+    }
+    if (node.hardwareId.empty() && state.faults.zeroByteAnswersInsufficient) {
+        if (RequiredSize != nullptr) {
+            *RequiredSize = 0;
+        }
+        return answer(hwsim::Fail(ERROR_INSUFFICIENT_BUFFER));
+    }
+    const DWORD size = static_cast<DWORD>(node.hardwareId.size());
+    if (RequiredSize != nullptr) {
+        *RequiredSize = size;
+    }
+    if (PropertyRegDataType != nullptr) {
+        *PropertyRegDataType = REG_MULTI_SZ;
+    }
+    if (PropertyBufferSize < size) {
+        BOOL ok = hwsim::Fail(ERROR_INSUFFICIENT_BUFFER);
+        answer(ok);
+        // Another program adds an entry between this answer and the next read.
+        int& grown = state.grown[index];
+        if (state.faults.growAt == index && grown < state.faults.growTimes) {
+            ++grown;
+            node.hardwareId.insert(node.hardwareId.size() - 1, std::string("GROWN\\") + std::to_string(grown) + '\0');
+        }
+        return ok;
+    }
+    if (size != 0) {
+        // The property's own bytes, malformed or not: no terminator is added.
+        memcpy(PropertyBuffer, node.hardwareId.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
+    }
+    if (state.faults.overstateAt == index && RequiredSize != nullptr) {
+        *RequiredSize = size + state.faults.overstateBy;
+    }
+    hwsim::LastError() = ERROR_SUCCESS;
+    return answer(TRUE);
+}
+
+BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    const long index = set != nullptr ? hwsim::MemberOf(set, DeviceInfoData) : hwsim::kNever;
+    BOOL ok = FALSE;
+    if (set == nullptr) {
+        hwsim::Fail(ERROR_INVALID_HANDLE);
+    } else if (index < 0) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+    } else if (InstallFunction != DIF_REMOVE) {
+        hwsim::Fail(ERROR_DI_DO_DEFAULT);
+    } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
+        hwsim::Fail(state.faults.removeError);
+    } else {
+        hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+        if (node.removed) {
+            hwsim::Fail(ERROR_NO_SUCH_DEVINST);
+        } else {
+            node.removed = true;
+            state.file.unsaved = true;
+            hwsim::LastError() = ERROR_SUCCESS;
+            ok = TRUE;
+        }
+    }
+    hwsim::Record(Op::CallClassInstaller, index, InstallFunction, ok != FALSE);
+    return ok;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        hwsim::Fail(ERROR_INVALID_HANDLE);
+        hwsim::Record(Op::DestroyDeviceInfoList, hwsim::kNever, 0, false, DeviceInfoSet);
+        return FALSE;
+    }
+    // The set is freed last: the call log keeps its handle, and a handle is
+    // only ever recorded while the set it names is alive.
+    std::unique_ptr<hwsim::DeviceSet> released(set);
+    state.sets.erase(set);
+    ++state.destroyedSets;
+    // Like the registry, the file keeps what was removed only once the set
+    // is closed; a run that removed nothing leaves it untouched.
+    hwsim::SaveRemovals();
+    hwsim::LastError() = ERROR_SUCCESS;
+    hwsim::Record(Op::DestroyDeviceInfoList, hwsim::kNever, 0, true, DeviceInfoSet);
+    return TRUE;
+}

@@ -1,0 +1,58 @@
+// The Windows names the simulated Windows and its tests use beyond those the
+// logic calls (platform/platform.h), with Windows' values. Host only.
+#pragma once
+
+#include "platform/platform.h"
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// SetupAPI
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_COMPATIBLEIDS 0x00000002
+
+// Registry value types, as hex(N) numbers them in an export
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+// Last-error codes
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_NO_SUCH_DEVINST 0xE000020BL
+#define ERROR_DI_DO_DEFAULT 0xE000020EL
+
+// Local heap
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_ZEROINIT 0x0040
+
+// Message texts
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+
+// Code pages and character types
+#define CP_ACP 0
+#define CP_UTF7 65000
+#define CP_UTF8 65001
+#define C1_LOWER 0x0002
+#define LCMAP_UPPERCASE 0x00000200
+#define LOCALE_USER_DEFAULT 0x0400
