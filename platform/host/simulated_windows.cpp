@@ -472,6 +472,12 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (index < 0) {
         return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
     }
+    // No property has a number from SPDRP_MAXIMUM_PROPERTY on.
+    const DWORD maximumProperty = 0x25;
+    const DWORD invalidRegProperty = 0xE0000209;  // ERROR_INVALID_REG_PROPERTY
+    if (Property >= maximumProperty) {
+        return answer(hwsim::Fail(invalidRegProperty));
+    }
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
         return answer(hwsim::Fail(ERROR_INVALID_USER_BUFFER));
     }
