@@ -287,8 +287,8 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         {v5 + key + "\"A\"=hex:012\r\n", 4, "expected ','"},
         {v5 + key + "\"A\"=hex:01,\\ 02\r\n", 4, "after the backslash"},
         {v5 + key + "\"A\"=hex(7:00\r\n", 4, "hex(N)"},
-        {v5 + key + "\"A\"=dword:123456789\r\n", 4, "dword"},
-        {v5 + key + "\"A\"=dword:\r\n", 4, "dword"},
+        {v5 + key + "\"A\"=dword:123456789\r\n", 4, "a dword value needs 1 to 8 hex digits"},
+        {v5 + key + "\"A\"=dword:\r\n", 4, "a dword value needs 1 to 8 hex digits"},
         {v5 + key + "\"A\" \"B\"\r\n", 4, "'='"},
         {v5 + key + "\"A\"=12\r\n", 4, "unrecognized"},
         {v5 + key + "\"A\"=\"x\" y\r\n", 4, "after the value"},
@@ -304,6 +304,25 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         EXPECT_EQ(error.rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << error << " for\n" << c.text;
         EXPECT_NE(error.find(c.problem), std::string::npos) << error;
         EXPECT_TRUE(database.nodes.empty());
+    }
+}
+
+TEST(RegistryExport, RefusesALineThatEndsInsideACharacterInCodePage932)
+{
+    // 0x82 leads in 932: the byte after it is its second byte, even a ']' or
+    // a '"', so neither line closes. The line after would close either, so a
+    // read past the line end changes the answer.
+    const std::string head = "REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\X\\0000]\r\n";
+    const BadCase cases[] = {
+        {"REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\X\\000\x82]\r\n]\r\n", 2, "a key line must end with ']'"},
+        {head + "\"HardwareID\"=\"ROOT\\\\X\x82\r\n\"\r\n", 3, "a string without its closing quote"},
+        {head + "\"HardwareID\"=\"ROOT\\\\X\x82\"\r\n\"\r\n", 3, "a string without its closing quote"},
+    };
+    for (const BadCase& c : cases) {
+        DeviceDatabase database;
+        std::string error;
+        EXPECT_FALSE(hwsim::ParseRegistryExport(c.text, 932, &database, &error)) << c.text;
+        EXPECT_EQ(error, "line " + std::to_string(c.line) + ": " + c.problem) << c.text;
     }
 }
 
