@@ -307,6 +307,24 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
     }
 }
 
+TEST(RegistryExport, HeaderLineMayEndWithBlanks)
+{
+    const std::string body = "\r\n[" + std::string(kEnum) + "USB\\A\\1]\r\n\"HardwareID\"=hex(7):";
+    // The list is UTF-16 only where the header is read as version 5.
+    const std::string files[] = {
+        "Windows Registry Editor Version 5.00 \t \r\n" + body + "41,00,00,00,00,00\r\n",
+        "\xFF\xFE" + Utf16("Windows Registry Editor Version 5.00  \r\n" + body + "41,00,00,00,00,00\r\n"),
+        "REGEDIT4\t \r\n" + body + "41,00,00\r\n",
+    };
+    for (const std::string& file : files) {
+        DeviceDatabase database;
+        std::string error;
+        ASSERT_TRUE(hwsim::ParseRegistryExport(file, 1252, &database, &error)) << error;
+        ASSERT_EQ(database.nodes.size(), 1u);
+        EXPECT_EQ(database.nodes[0].hardwareId, std::string("A\0\0", 3)) << file.substr(0, 12);
+    }
+}
+
 TEST(RegistryExport, RefusesALineThatEndsInsideACharacterInCodePage932)
 {
     // 0x82 leads in 932: the byte after it is its second byte, even a ']' or
@@ -385,6 +403,10 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
                                std::string(kEnum) + "USB\\A\\1\\Device Parameters]\r\n\"x\"=dword:1\r\n\r\n";
     const std::string nodeA2 = "[" + std::string(kEnum) + "USB\\A\\2]\r\n\"ClassGUID\"=\"{g}\"\r\n\r\n";
     const std::string nodeB = "[" + std::string(kEnum) + "USB\\B\\9]\r\n@=\"b\"\r\n\r\n";
+    auto key = [](const std::string& path) {
+        return "[" + std::string(kEnum) + "USB\\" + path + "]\r\n\"at\"=dword:" + std::to_string(path.size()) +
+               "\r\n\r\n";
+    };
     const RewriteCase cases[] = {
         {"a node and its subkeys; parent keys stay",
          head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB,
@@ -411,6 +433,11 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
          head + nodeA2 + nodeB + nodeA2,
          {"USB\\A\\2"},
          head + nodeB},
+        {"two removed nodes whose lines interleave with a kept node's subkeys",
+         head + key("A\\1") + key("C\\3") + key("B\\2") + key("C\\3\\S1") + key("A\\1\\S") + key("C\\3\\S2") +
+             key("B\\2\\S"),
+         {"USB\\A\\1", "USB\\B\\2"},
+         head + key("C\\3") + key("C\\3\\S1") + key("C\\3\\S2")},
     };
     for (const RewriteCase& c : cases) {
         for (bool utf16 : {false, true}) {
