@@ -113,58 +113,50 @@ struct OneNode {
     OneNode& operator=(const OneNode&) = delete;
 };
 
+// Reads the node's hardware IDs into `size` bytes (no buffer for 0), the
+// last error set to the sentinel first.
+BOOL ReadHardwareIds(OneNode& node, std::vector<BYTE>* buffer, DWORD size, DWORD* required, DWORD* type = nullptr)
+{
+    buffer->assign(size, 'x');
+    *required = kSentinel;
+    SetLastError(kSentinel);
+    return SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, type,
+                                             size == 0 ? nullptr : buffer->data(), size, required);
+}
+
 void NodeWithoutThePropertyAnswersInvalidData()
 {
     OneNode node({false, ""});
     if (!node.ready) {
         return;
     }
-    DWORD required = kSentinel;
-    SetLastError(kSentinel);
-    BOOL ret =
-        SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, nullptr, nullptr, 0, &required);
-    FACT_OK(!ret, "a size query of a missing property succeeded");
-    FACT_OK(GetLastError() == ERROR_INVALID_DATA, "a size query of a missing property: " + Hex(GetLastError()));
-
-    BYTE buffer[64];
-    SetLastError(kSentinel);
-    ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer,
-                                            &required);
-    FACT_OK(!ret, "a read of a missing property succeeded");
-    FACT_OK(GetLastError() == ERROR_INVALID_DATA, "a read of a missing property: " + Hex(GetLastError()));
+    for (DWORD size : {DWORD{0}, DWORD{64}}) {
+        std::vector<BYTE> buffer;
+        DWORD required = 0;
+        const BOOL ret = ReadHardwareIds(node, &buffer, size, &required);
+        const DWORD error = GetLastError();
+        FACT_OK(!ret && error == ERROR_INVALID_DATA,
+                "a missing property read into " + std::to_string(size) + " bytes: " + Hex(error));
+    }
 }
 
-void SizeQueryWithNoBufferAnswersTheExactSize()
+// With no buffer (the size query) and with one a byte short.
+void TooSmallABufferIsRefusedWithTheExactSize()
 {
     OneNode node({true, kIds});
     if (!node.ready) {
         return;
     }
-    DWORD required = kSentinel;
-    SetLastError(kSentinel);
-    const BOOL ret =
-        SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, nullptr, nullptr, 0, &required);
-    FACT_OK(!ret, "a size query with no buffer succeeded");
-    FACT_OK(GetLastError() == ERROR_INSUFFICIENT_BUFFER, "a size query: " + Hex(GetLastError()));
-    FACT_OK(required == kIdsSize,
-            "a size query needs " + std::to_string(required) + " bytes, expected " + std::to_string(kIdsSize));
-}
-
-void BufferOneByteShortIsRefusedWithTheExactSize()
-{
-    OneNode node({true, kIds});
-    if (!node.ready) {
-        return;
+    for (DWORD size : {DWORD{0}, kIdsSize - 1}) {
+        std::vector<BYTE> buffer;
+        DWORD required = 0;
+        const BOOL ret = ReadHardwareIds(node, &buffer, size, &required);
+        const DWORD error = GetLastError();
+        const std::string what = "a read into " + std::to_string(size) + " bytes";
+        FACT_OK(!ret && error == ERROR_INSUFFICIENT_BUFFER, what + ": " + Hex(error));
+        FACT_OK(required == kIdsSize,
+                what + " needs " + std::to_string(required) + " bytes, expected " + std::to_string(kIdsSize));
     }
-    std::vector<BYTE> buffer(kIdsSize - 1, 'x');
-    DWORD required = kSentinel;
-    SetLastError(kSentinel);
-    const BOOL ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, nullptr, buffer.data(),
-                                                       kIdsSize - 1, &required);
-    FACT_OK(!ret, "a buffer one byte short was taken");
-    FACT_OK(GetLastError() == ERROR_INSUFFICIENT_BUFFER, "one byte short: " + Hex(GetLastError()));
-    FACT_OK(required == kIdsSize,
-            "one byte short needs " + std::to_string(required) + " bytes, expected " + std::to_string(kIdsSize));
 }
 
 void BufferOfExactlyTheSizeIsFilledAndTheSizeReported()
@@ -174,13 +166,11 @@ void BufferOfExactlyTheSizeIsFilledAndTheSizeReported()
         return;
     }
     for (DWORD size : {kIdsSize, kIdsSize + 16}) {
-        std::vector<BYTE> buffer(size, 'x');
-        DWORD required = kSentinel;
+        std::vector<BYTE> buffer;
+        DWORD required = 0;
         DWORD type = kSentinel;
-        SetLastError(kSentinel);
-        const BOOL ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, SPDRP_HARDWAREID, &type,
-                                                           buffer.data(), size, &required);
-        const std::string what = "a buffer of " + std::to_string(size) + " bytes";
+        const BOOL ret = ReadHardwareIds(node, &buffer, size, &required, &type);
+        const std::string what = "a read into " + std::to_string(size) + " bytes";
         FACT_OK(ret, what + " failed with " + Hex(GetLastError()));
         FACT_OK(required == kIdsSize, what + ": " + std::to_string(required) + " bytes reported");
         FACT_OK(type == REG_MULTI_SZ, what + ": type " + Hex(type));
@@ -398,8 +388,7 @@ void FormatMessageAllocatesTheSystemsTextOrSaysItHasNone()
 
 const Fact kFacts[] = {
     {"NodeWithoutThePropertyAnswersInvalidData", NodeWithoutThePropertyAnswersInvalidData},
-    {"SizeQueryWithNoBufferAnswersTheExactSize", SizeQueryWithNoBufferAnswersTheExactSize},
-    {"BufferOneByteShortIsRefusedWithTheExactSize", BufferOneByteShortIsRefusedWithTheExactSize},
+    {"TooSmallABufferIsRefusedWithTheExactSize", TooSmallABufferIsRefusedWithTheExactSize},
     {"BufferOfExactlyTheSizeIsFilledAndTheSizeReported", BufferOfExactlyTheSizeIsFilledAndTheSizeReported},
     {"EnumerationPastTheLastMemberAnswersNoMoreItems", EnumerationPastTheLastMemberAnswersNoMoreItems},
     {"RecordWithAWrongSizeIsRefused", RecordWithAWrongSizeIsRefused},
