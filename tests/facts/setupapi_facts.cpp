@@ -85,7 +85,7 @@ std::string HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* record)
     return std::string(reinterpret_cast<const char*>(buffer), required < sizeof buffer ? required : sizeof buffer);
 }
 
-// One node with kIds among the machine's own, taken from a fresh set.
+// One node made to `spec` among the machine's own, taken from a fresh set.
 struct OneNode {
     HDEVINFO set = INVALID_HANDLE_VALUE;
     SP_DEVINFO_DATA record = {};
