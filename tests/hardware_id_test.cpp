@@ -70,12 +70,15 @@ TEST_F(SingleByte, Utf8SystemCodePageKeepsSingleByteRules)
     }
 }
 
-// A REG_MULTI_SZ list in a heap block of exactly its size.
+// A REG_MULTI_SZ list in a heap block of exactly its size, so that the
+// sanitizer sees a read past it; or followed by `tail`, bytes that change
+// the answer if read, so that the plain build sees it too.
 struct List {
-    explicit List(const std::string& bytes) : size(bytes.size())
+    explicit List(const std::string& bytes, const std::string& tail = std::string()) : size(bytes.size())
     {
-        data = static_cast<char*>(malloc(size == 0 ? 1 : size));
-        memcpy(data, bytes.data(), size);
+        const std::string block = bytes + tail;
+        data = static_cast<char*>(malloc(block.empty() ? 1 : block.size()));
+        memcpy(data, block.data(), block.size());
     }
     ~List() { free(data); }
     List(const List&) = delete;
@@ -109,10 +112,12 @@ TEST_F(SingleByte, WalkYieldsTheFirstMatchingEntry)
         {"entry shorter than identifier before a longer one", string("USB\0USB\\VID\0\0", 13), "USB\\", 4},
     };
     for (const WalkCase& c : cases) {
-        List list(c.bytes);
-        const char* found = FindMatchingHardwareId(list.data, static_cast<DWORD>(list.size), c.identifier);
-        const long offset = found == nullptr ? -1 : static_cast<long>(found - list.data);
-        EXPECT_EQ(offset, c.expectedOffset) << c.name;
+        for (const std::string& tail : {std::string(), std::string("Z\0USB", 5)}) {
+            List list(c.bytes, tail);
+            const char* found = FindMatchingHardwareId(list.data, static_cast<DWORD>(list.size), c.identifier);
+            const long offset = found == nullptr ? -1 : static_cast<long>(found - list.data);
+            EXPECT_EQ(offset, c.expectedOffset) << c.name << (tail.empty() ? "" : ", bytes after the list");
+        }
     }
 }
 
@@ -124,18 +129,29 @@ TEST_F(SingleByte, WalkReadsNothingWhenTheLengthIsZero)
 
 TEST_F(SingleByte, WalkNeverReadsPastTheReportedLength)
 {
-    // The block is exactly L bytes and the NULs the entries would need lie
-    // beyond it; under AddressSanitizer any read past L stops the test.
-    const std::string bytes = "HID\\X\0USB\\VID_1A2B&PID_4100";
+    // Cut to L bytes, in a block of exactly L bytes (the sanitizer sees a
+    // read past it) and in one that goes on with the rest of the list (a read
+    // past L finds an entry the cut list does not hold).
+    const std::string bytes = std::string("HID\\X\0USB\\VID_1A2B&PID_4100\0\0", 29);
+    struct Expectation {
+        const char* identifier;
+        size_t shortest;  // the shortest cut that still holds the matching entry
+        long offset;      // -1: never found
+    };
+    const Expectation expectations[] = {
+        {"USB\\VID_1A2B&PID_4100", 27, 6},
+        {"USB\\VID_1A2B&PID_4100&MI_00", 0, -1},
+        {"HID\\X", 5, 0},
+        {"Q", 0, -1},
+    };
     for (size_t length = 0; length <= bytes.size(); ++length) {
-        List list(bytes.substr(0, length));
-        for (const char* identifier : {"USB\\VID_1A2B&PID_4100", "USB\\VID_1A2B&PID_4100&MI_00", "HID\\X", "Q"}) {
-            const char* found = FindMatchingHardwareId(list.data, static_cast<DWORD>(length), identifier);
-            if (found != nullptr) {
-                EXPECT_LE(found, list.data + length);
-                EXPECT_EQ(strncmp(found, identifier,
-                                  BoundedEntryLength(found, static_cast<size_t>(list.data + length - found))),
-                          0);
+        for (const std::string& tail : {std::string(), bytes.substr(length)}) {
+            List list(bytes.substr(0, length), tail);
+            for (const Expectation& e : expectations) {
+                const char* found = FindMatchingHardwareId(list.data, static_cast<DWORD>(length), e.identifier);
+                const long offset = found == nullptr ? -1 : static_cast<long>(found - list.data);
+                EXPECT_EQ(offset, length >= e.shortest ? e.offset : -1)
+                    << e.identifier << " in " << length << " bytes" << (tail.empty() ? "" : " and more after");
             }
         }
     }

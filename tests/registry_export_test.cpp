@@ -287,8 +287,8 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         {v5 + key + "\"A\"=hex:012\r\n", 4, "expected ','"},
         {v5 + key + "\"A\"=hex:01,\\ 02\r\n", 4, "after the backslash"},
         {v5 + key + "\"A\"=hex(7:00\r\n", 4, "hex(N)"},
-        {v5 + key + "\"A\"=dword:123456789\r\n", 4, "dword"},
-        {v5 + key + "\"A\"=dword:\r\n", 4, "dword"},
+        {v5 + key + "\"A\"=dword:123456789\r\n", 4, "a dword value needs 1 to 8 hex digits"},
+        {v5 + key + "\"A\"=dword:\r\n", 4, "a dword value needs 1 to 8 hex digits"},
         {v5 + key + "\"A\" \"B\"\r\n", 4, "'='"},
         {v5 + key + "\"A\"=12\r\n", 4, "unrecognized"},
         {v5 + key + "\"A\"=\"x\" y\r\n", 4, "after the value"},
@@ -304,6 +304,43 @@ TEST(RegistryExport, NamesTheLineAndTheProblemOfABrokenFile)
         EXPECT_EQ(error.rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << error << " for\n" << c.text;
         EXPECT_NE(error.find(c.problem), std::string::npos) << error;
         EXPECT_TRUE(database.nodes.empty());
+    }
+}
+
+TEST(RegistryExport, HeaderLineMayEndWithBlanks)
+{
+    const std::string body = "\r\n[" + std::string(kEnum) + "USB\\A\\1]\r\n\"HardwareID\"=hex(7):";
+    // The list is UTF-16 only where the header is read as version 5.
+    const std::string files[] = {
+        "Windows Registry Editor Version 5.00 \t \r\n" + body + "41,00,00,00,00,00\r\n",
+        "\xFF\xFE" + Utf16("Windows Registry Editor Version 5.00  \r\n" + body + "41,00,00,00,00,00\r\n"),
+        "REGEDIT4\t \r\n" + body + "41,00,00\r\n",
+    };
+    for (const std::string& file : files) {
+        DeviceDatabase database;
+        std::string error;
+        ASSERT_TRUE(hwsim::ParseRegistryExport(file, 1252, &database, &error)) << error;
+        ASSERT_EQ(database.nodes.size(), 1u);
+        EXPECT_EQ(database.nodes[0].hardwareId, std::string("A\0\0", 3)) << file.substr(0, 12);
+    }
+}
+
+TEST(RegistryExport, RefusesALineThatEndsInsideACharacterInCodePage932)
+{
+    // 0x82 leads in 932: the byte after it is its second byte, even a ']' or
+    // a '"', so neither line closes. The line after would close either, so a
+    // read past the line end changes the answer.
+    const std::string head = "REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\X\\0000]\r\n";
+    const BadCase cases[] = {
+        {"REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\X\\000\x82]\r\n]\r\n", 2, "a key line must end with ']'"},
+        {head + "\"HardwareID\"=\"ROOT\\\\X\x82\r\n\"\r\n", 3, "a string without its closing quote"},
+        {head + "\"HardwareID\"=\"ROOT\\\\X\x82\"\r\n\"\r\n", 3, "a string without its closing quote"},
+    };
+    for (const BadCase& c : cases) {
+        DeviceDatabase database;
+        std::string error;
+        EXPECT_FALSE(hwsim::ParseRegistryExport(c.text, 932, &database, &error)) << c.text;
+        EXPECT_EQ(error, "line " + std::to_string(c.line) + ": " + c.problem) << c.text;
     }
 }
 
@@ -366,6 +403,10 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
                                std::string(kEnum) + "USB\\A\\1\\Device Parameters]\r\n\"x\"=dword:1\r\n\r\n";
     const std::string nodeA2 = "[" + std::string(kEnum) + "USB\\A\\2]\r\n\"ClassGUID\"=\"{g}\"\r\n\r\n";
     const std::string nodeB = "[" + std::string(kEnum) + "USB\\B\\9]\r\n@=\"b\"\r\n\r\n";
+    auto key = [](const std::string& path) {
+        return "[" + std::string(kEnum) + "USB\\" + path + "]\r\n\"at\"=dword:" + std::to_string(path.size()) +
+               "\r\n\r\n";
+    };
     const RewriteCase cases[] = {
         {"a node and its subkeys; parent keys stay",
          head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB,
@@ -392,6 +433,11 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
          head + nodeA2 + nodeB + nodeA2,
          {"USB\\A\\2"},
          head + nodeB},
+        {"two removed nodes whose lines interleave with a kept node's subkeys",
+         head + key("A\\1") + key("C\\3") + key("B\\2") + key("C\\3\\S1") + key("A\\1\\S") + key("C\\3\\S2") +
+             key("B\\2\\S"),
+         {"USB\\A\\1", "USB\\B\\2"},
+         head + key("C\\3") + key("C\\3\\S1") + key("C\\3\\S2")},
     };
     for (const RewriteCase& c : cases) {
         for (bool utf16 : {false, true}) {

@@ -222,6 +222,14 @@ TEST_F(DatabaseFile, TheRemovalPassRewritesTheFileOnceTheSetIsClosed)
     EXPECT_EQ(ReadFile(file_), before);
     EXPECT_EQ(Entries(folder_).size(), 1u);
 
+    // Loaded again, the file owes nothing: a pass that removes nothing
+    // leaves it as it is.
+    hwsim::UseDatabaseFile(file_);
+    ::testing::internal::CaptureStdout();
+    RemoveDevicesByHardwareId("USB\\VID_FFFF");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Inode(file_), inode) << "rewritten after a pass that removed nothing";
+
     hwsim::UseDatabaseFile(file_);
     ::testing::internal::CaptureStdout();
     RemoveDevicesByHardwareId("USB\\VID_1A2B");

@@ -266,6 +266,18 @@ TEST_F(RemovalPass, ListLengthNeverExceedsTheBuffer)
     }
 }
 
+TEST_F(RemovalPass, ASecondPassInTheSameProcessSeesOnlyWhatTheFirstLeft)
+{
+    Pass("USB\\VID_1A2B&PID_4100&REV");
+    const Output run = Pass("USB\\VID_1A2B");
+    EXPECT_EQ(run.out, kBanner + hwtest::RemovalLine("usb\\vid_1a2b&pid_4100&mi_01") +
+                           hwtest::RemovalLine("USB\\VID_1A2B&PID_4100"));
+    EXPECT_EQ(run.err, "");
+    // Node 0 is gone from the second set, so the others moved up one.
+    EXPECT_EQ(Indexes(Op::CallClassInstaller), (std::vector<long>{0, 1, 3}));
+    EXPECT_EQ(hwsim::RemainingInstanceIds(), (std::vector<std::string>{"PCI\\B\\2", "USB\\D\\4"}));
+}
+
 struct FailureRow {
     const char* name;
     hwsim::Faults faults;

@@ -27,6 +27,8 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
          "Insert %2 (Volume Serial Number: %3) into drive %1.\n"},
         // Trailing spaces and line breaks go, whatever their order.
         {0x20001, "hwpurge: Op failed with error 131073: Text with spaces after it.\n"},
+        // Nothing to trim: the text stays whole.
+        {0x20002, "hwpurge: Op failed with error 131074: No line break at its end\n"},
         // No text for the code: the code alone.
         {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 3758096907\n"},
         {0x12345, "hwpurge: Op failed with error 74565\n"},
@@ -34,6 +36,7 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
     for (const ReportCase& c : cases) {
         hwsim::Reset();
         hwsim::SetMessageText(0x20001, "Text with spaces after it.  \r\n \r\n");
+        hwsim::SetMessageText(0x20002, "No line break at its end");
         SetLastError(c.code);
         ::testing::internal::CaptureStderr();
         const bool result = ReportFailure("Op");

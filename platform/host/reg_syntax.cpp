@@ -158,7 +158,11 @@ bool SyntaxReader::ReadKey(Entry* entry)
     const char* part = p_ + 1;
     const char* close = end_ - 1;
     for (const char* q = part;; ++q) {
-        if (q != close && q + 1 != close && LeadByte(*q)) {
+        if (q != close && LeadByte(*q)) {
+            if (q + 1 == close) {
+                // The ']' is the second byte of a character: the line never closes.
+                return Fail("a key line must end with ']'");
+            }
             ++q;  // a trail byte may be 0x5C; it is no separator
             continue;
         }

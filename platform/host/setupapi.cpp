@@ -129,6 +129,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (index < 0) {
         return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
     }
+    // No property has a number from SPDRP_MAXIMUM_PROPERTY on.
+    if (Property >= SPDRP_MAXIMUM_PROPERTY) {
+        return answer(hwsim::Fail(ERROR_INVALID_REG_PROPERTY));
+    }
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
         return answer(hwsim::Fail(ERROR_INVALID_USER_BUFFER));
     }

@@ -1,0 +1,51 @@
+// What hwpurge relies on from SetupAPI and kernel32, written once as facts
+// and run on two platforms: the simulated Windows of the host build and
+// Wine's own SetupAPI. Each fact sets the last error to a sentinel before a
+// call and then checks the result, the last error and the sizes, so that a
+// call that leaves the error alone is told apart from one that sets it.
+#pragma once
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// SetupAPI's header needs the base types from <windows.h> first.
+#include <setupapi.h>
+#else
+#include "platform/host/simulated_windows.h"
+#endif
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace facts {
+
+// What each platform runner provides.
+
+// One node to make: its hardware-ID property as REG_MULTI_SZ bytes (each
+// entry with its NUL, then the closing NUL), or none at all.
+struct NodeSpec {
+    bool hasHardwareIds;
+    std::string hardwareIds;
+};
+
+// Makes the nodes and answers their member indexes in a set of every class
+// opened afterwards, and that set's number of members; false after reporting
+// why when it cannot.
+bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, DWORD* members);
+// Whether the platform is Wine, whose answers differ from Windows' in places.
+bool OnWine();
+// Records one check that failed.
+void ReportFailure(int line, const std::string& message);
+
+// The facts.
+struct Fact {
+    const char* name;
+    void (*run)();
+};
+extern const Fact kFacts[];
+extern const size_t kFactCount;
+
+}  // namespace facts

@@ -1,0 +1,117 @@
+// The SetupAPI facts against Wine's own SetupAPI, on nodes made here.
+//
+// usage: wine_facts
+#include <cstdio>
+#include <cstring>
+
+#include "tests/facts/setupapi_facts.h"
+
+namespace facts {
+namespace {
+
+int g_failures = 0;
+const char* g_fact = "";
+int g_made = 0;
+
+// Device instance IDs are at most 200 characters.
+const DWORD kMaxInstanceId = 201;
+const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// Registers a never-started node ROOT\HWPT_FACT<n>\NNNN with `spec`'s
+// property; its instance ID, or "" after reporting why not.
+std::string CreateNode(const NodeSpec& spec)
+{
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        ReportFailure(__LINE__, "SetupDiCreateDeviceInfoList failed");
+        return "";
+    }
+    const std::string name = "HWPT_FACT" + std::to_string(++g_made);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    BOOL ok = SetupDiCreateDeviceInfoA(set, name.c_str(), &kSystemClass, nullptr, nullptr, DICD_GENERATE_ID, &data);
+    if (ok && spec.hasHardwareIds) {
+        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
+                                               reinterpret_cast<const BYTE*>(spec.hardwareIds.data()),
+                                               static_cast<DWORD>(spec.hardwareIds.size()));
+    }
+    if (ok) {
+        ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr);
+    }
+    char id[kMaxInstanceId] = "";
+    if (ok) {
+        ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+    }
+    if (!ok) {
+        ReportFailure(__LINE__, "creating node " + name + " failed with error " + std::to_string(GetLastError()));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ok ? std::string(id) : std::string();
+}
+
+}  // namespace
+
+bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, DWORD* members)
+{
+    std::vector<std::string> ids;
+    for (const NodeSpec& spec : specs) {
+        ids.push_back(CreateNode(spec));
+        if (ids.back().empty()) {
+            return false;
+        }
+    }
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        ReportFailure(__LINE__, "listing the nodes failed");
+        return false;
+    }
+    indexes->assign(specs.size(), static_cast<DWORD>(-1));
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    DWORD index = 0;
+    for (; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        char id[kMaxInstanceId] = "";
+        SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (_stricmp(ids[i].c_str(), id) == 0) {
+                (*indexes)[i] = index;
+            }
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    *members = index;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if ((*indexes)[i] == static_cast<DWORD>(-1)) {
+            ReportFailure(__LINE__, "node " + ids[i] + " is not listed after it was made");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OnWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void ReportFailure(int line, const std::string& message)
+{
+    ++g_failures;
+    printf("FAIL: %s: setupapi_facts.cpp:%d: %s\n", g_fact, line, message.c_str());
+}
+
+}  // namespace facts
+
+int main()
+{
+    for (size_t i = 0; i < facts::kFactCount; ++i) {
+        facts::g_fact = facts::kFacts[i].name;
+        const int before = facts::g_failures;
+        facts::kFacts[i].run();
+        printf("%s: %s\n", facts::g_fact, facts::g_failures == before ? "holds" : "FAILED");
+    }
+    printf("%u facts on %s: %s\n", static_cast<unsigned>(facts::kFactCount), facts::OnWine() ? "Wine" : "Windows",
+           facts::g_failures == 0 ? "passed" : "FAILED");
+    return facts::g_failures == 0 ? 0 : 1;
+}
