@@ -1,8 +1,8 @@
 # Fails unless PROGRAM's PE header keeps the protections hwpurge ships with:
 # ASLR (dynamic base, high-entropy addresses, and a .reloc section so the
 # loader can move the image) and DEP (NX compatible); with STRIPPED=ON, no
-# .debug_* sections. Nor may the file name the tree it was built in
-# (FORBIDDEN, a folder path), which would make every build folder's file differ.
+# .debug_* sections. Nor may the file carry what would make two builds of one
+# commit differ: a link time stamp, or the folder it was built in (FORBIDDEN).
 # usage: cmake -DOBJDUMP=<objdump> -DPROGRAM=<exe> [-DSTRIPPED=ON] [-DFORBIDDEN=<path>] -P check_pe_header.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p -h ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
@@ -26,6 +26,15 @@ foreach(flag HIGH_ENTROPY_VA:0x0020 DYNAMIC_BASE:0x0040 NX_COMPAT:0x0100)
     list(APPEND problems "${name} is not set")
   endif()
 endforeach()
+
+# The COFF header's TimeDateStamp, 8 bytes into the header e_lfanew points at.
+file(READ ${PROGRAM} lfanew OFFSET 60 LIMIT 4 HEX)
+string(REGEX REPLACE "(..)(..)(..)(..)" "\\4\\3\\2\\1" lfanew "${lfanew}")
+math(EXPR stamp_at "0x${lfanew} + 8")
+file(READ ${PROGRAM} stamp OFFSET ${stamp_at} LIMIT 4 HEX)
+if(NOT stamp STREQUAL "00000000")
+  list(APPEND problems "it carries a link time stamp (${stamp})")
+endif()
 
 # Section lines of `objdump -h`: index, name, size, ...
 string(REGEX MATCHALL "\n +[0-9]+ +[^ \t\n]+" section_lines "${dump}")
