@@ -27,10 +27,10 @@ base() {
     want g++ have g++
     want git have git
 }
-cross() {
+need_cross() {
     want g++-mingw-w64-x86-64 have x86_64-w64-mingw32-g++-win32
 }
-wine() {
+need_wine() {
     want wine have wine
     want wine64 exists '/usr/lib/wine/wine64'
 }
@@ -48,20 +48,20 @@ for need in "$@"; do
         want cppcheck have cppcheck
         want libgtest-dev exists '/usr/lib/*/cmake/GTest/GTestConfig.cmake'
         want libbenchmark-dev exists '/usr/lib/*/cmake/benchmark/benchmarkConfig.cmake'
-        cross
-        wine
+        need_cross
+        need_wine
         want zip have zip
         want osslsigncode have osslsigncode
         want openssl have openssl
         ;;
     windows)
         base
-        cross
-        wine
+        need_cross
+        need_wine
         ;;
     release)
         base
-        cross
+        need_cross
         want zip have zip
         ;;
     signing)
