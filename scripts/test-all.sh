@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
-# Builds hwpurge every way it is built and runs every test: the host program
-# and its tests, the same under AddressSanitizer and UBSan, and hwpurge.exe
-# under Wine; then a bounded fuzzing run, valgrind memcheck and the static
-# checks (clang-format, clang-tidy, cppcheck).
+# Installs what the tests need where it is missing (Debian packages, see
+# scripts/install-deps.sh), then builds hwpurge every way it is built and
+# runs every test: the host program and its tests, the same under
+# AddressSanitizer and UBSan, Release builds with g++ and clang++ (warnings
+# are errors in all of them), hwpurge.exe under Wine, a bounded fuzzing run,
+# valgrind memcheck, the static checks (clang-format, clang-tidy, cppcheck),
+# and the release check (reproducible package, signature re-attached).
+# Anything missing fails the run; nothing is skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 step() { printf '\n== %s\n' "$*"; }
 
-step "host build and tests"
-cmake --preset host
-cmake --build --preset host -j "$jobs"
-ctest --preset host -j "$jobs"
+step "what the tests need"
+bash scripts/install-deps.sh tests
 
-step "host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset sanitize
-cmake --build --preset sanitize -j "$jobs"
-ctest --preset sanitize -j "$jobs"
+for preset in host sanitize gcc-release clang-release; do
+    step "$preset: build and tests"
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
 
 step "hwpurge.exe under Wine"
 bash scripts/wine-tests.sh
@@ -30,3 +34,8 @@ bash scripts/valgrind.sh
 
 step "static checks"
 bash scripts/static-checks.sh
+
+step "release check"
+bash scripts/release-check.sh
+
+step "all tests passed"

@@ -482,10 +482,10 @@ void CaseResources()
         Check(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr,
               "no fixed version part");
         if (fixed != nullptr) {
-            Check(fixed->dwFileVersionMS == 0x00020000 && fixed->dwFileVersionLS == 0,
-                  "fixed file version is not 2.0.0.0");
-            Check(fixed->dwProductVersionMS == 0x00020000 && fixed->dwProductVersionLS == 0,
-                  "fixed product version is not 2.0.0.0");
+            Check(fixed->dwFileVersionMS == HWPURGE_VERSION_MS && fixed->dwFileVersionLS == HWPURGE_VERSION_LS,
+                  "fixed file version is not " HWPURGE_VERSION);
+            Check(fixed->dwProductVersionMS == HWPURGE_VERSION_MS && fixed->dwProductVersionLS == HWPURGE_VERSION_LS,
+                  "fixed product version is not " HWPURGE_VERSION);
         }
         struct {
             WORD language;
@@ -502,8 +502,9 @@ void CaseResources()
                 const char* name;
                 const char* value;  // nullptr: must be absent
             } strings[] = {
-                {"FileVersion", "2.0.0.0"},          {"ProductVersion", "2.0.0.0"}, {"ProductName", "hwpurge"},
-                {"OriginalFilename", "hwpurge.exe"}, {"CompanyName", nullptr},
+                {"FileVersion", HWPURGE_VERSION}, {"ProductVersion", HWPURGE_VERSION},
+                {"ProductName", "hwpurge"},       {"OriginalFilename", "hwpurge.exe"},
+                {"CompanyName", nullptr},
             };
             for (const auto& s : strings) {
                 char* value = nullptr;

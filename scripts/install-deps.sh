@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, where they are missing, with
+# apt-get (as root, or through sudo). Each script that needs more than CMake
+# and a C++ compiler calls this first, so that it runs on a fresh machine.
+#
+#   scripts/install-deps.sh <need>...
+#
+# needs:
+#   tests    everything scripts/test-all.sh runs (host, sanitizers, Windows
+#            tests under Wine, fuzzing, valgrind, static checks, release check)
+#   windows  the MinGW-w64 cross compiler and Wine (scripts/wine-tests.sh)
+#   release  what scripts/release.sh needs to build the package
+#   signing  what signing the package needs (osslsigncode)
+set -euo pipefail
+
+have() { command -v "$1" >/dev/null 2>&1; }
+packages=()
+want() { # want <package> <present?...>: add the package unless the check passes
+    local package=$1
+    shift
+    "$@" || packages+=("$package")
+}
+exists() { compgen -G "$1" >/dev/null; }
+
+base() {
+    want cmake have cmake
+    want g++ have g++
+    want git have git
+}
+need_cross() {
+    want g++-mingw-w64-x86-64 have x86_64-w64-mingw32-g++-win32
+}
+need_wine() {
+    want wine have wine
+    want wine64 exists '/usr/lib/wine/wine64'
+}
+
+for need in "$@"; do
+    case $need in
+    tests)
+        base
+        want clang have clang++
+        # libFuzzer's runtime
+        want libclang-rt-14-dev exists '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'
+        want valgrind have valgrind
+        want clang-format have clang-format
+        want clang-tidy have clang-tidy
+        want cppcheck have cppcheck
+        want libgtest-dev exists '/usr/lib/*/cmake/GTest/GTestConfig.cmake'
+        want libbenchmark-dev exists '/usr/lib/*/cmake/benchmark/benchmarkConfig.cmake'
+        need_cross
+        need_wine
+        want zip have zip
+        want osslsigncode have osslsigncode
+        want openssl have openssl
+        ;;
+    windows)
+        base
+        need_cross
+        need_wine
+        ;;
+    release)
+        base
+        need_cross
+        want zip have zip
+        ;;
+    signing)
+        want osslsigncode have osslsigncode
+        ;;
+    *)
+        echo "install-deps.sh: unknown need: $need" >&2
+        exit 2
+        ;;
+    esac
+done
+
+[[ ${#packages[@]} -eq 0 ]] && exit 0
+# One package may be wanted by several needs.
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
+if [[ $(id -u) -eq 0 ]]; then
+    sudo=()
+elif have sudo; then
+    sudo=(sudo)
+else
+    echo "install-deps.sh: missing packages: ${packages[*]}" >&2
+    echo "install-deps.sh: install them as root: apt-get install ${packages[*]}" >&2
+    exit 1
+fi
+if ! have apt-get; then
+    echo "install-deps.sh: missing packages (Debian names): ${packages[*]}; no apt-get here to install them" >&2
+    exit 1
+fi
+echo "install-deps.sh: installing ${packages[*]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${packages[@]}"
