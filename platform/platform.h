@@ -18,6 +18,8 @@
 
 // Needs the types windows.h declares.
 #include <setupapi.h>
+// The configuration manager: whether a node is in the device tree now.
+#include <cfgmgr32.h>
 
 #else
 
@@ -163,5 +165,52 @@ BOOL IsValidCodePage(UINT CodePage);
 BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType);
 int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest);
+
+// hwpurge-preview: a node's instance ID, setup class and presence, and
+// narrow strings as UTF-8.
+typedef char* PSTR;
+typedef char16_t WCHAR;  // UTF-16, as on Windows
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef ULONG* PULONG;
+typedef BOOL* LPBOOL;
+typedef DWORD DEVINST;
+typedef DWORD CONFIGRET;
+
+#define SPDRP_CLASS 0x00000007
+#define SPDRP_CLASSGUID 0x00000008
+#define CR_SUCCESS 0x00000000
+#define CR_INVALID_POINTER 0x00000003
+#define CR_INVALID_FLAG 0x00000004
+#define CR_INVALID_DEVNODE 0x00000005
+#define CR_NO_SUCH_DEVNODE 0x0000000D
+#define DN_DRIVER_LOADED 0x00000002
+#define DN_STARTED 0x00000008
+#define CP_UTF8 65001
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+// SetupAPI's own codes, which the system has no text for.
+#define ERROR_NO_ASSOCIATED_CLASS 0xE0000200L
+#define ERROR_INVALID_CLASS 0xE0000206L
+#define ERROR_DEVINFO_NOT_REGISTERED 0xE0000208L
+#define ERROR_INVALID_REG_PROPERTY 0xE0000209L
+#define ERROR_INVALID_CLASS_INSTALLER 0xE000020DL
+#define ERROR_DEVINFO_LIST_LOCKED 0xE0000212L
+#define ERROR_DEVINFO_DATA_LOCKED 0xE0000213L
+#define ERROR_DI_BAD_PATH 0xE0000214L
+#define ERROR_NO_ASSOCIATED_SERVICE 0xE0000219L
+#define ERROR_NO_CONFIGMGR_SERVICES 0xE0000223L
+#define ERROR_CANT_REMOVE_DEVINST 0xE0000232L
+#define ERROR_IN_WOW64 0xE0000235L
+#define ERROR_UNKNOWN_EXCEPTION 0xE0000239L
+#define ERROR_PNP_REGISTRY_ERROR 0xE000023AL
+#define ERROR_NOT_INSTALLED 0xE0001000L
+
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
+                                 DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 #endif

@@ -2,6 +2,7 @@
 // what the system knows of each code page, and the case of its characters.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdint>
@@ -253,6 +254,45 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
         }
     }
     return out;
+}
+
+// hwpurge-preview: narrow text to UTF-16, one character at a time, so
+// that one that does not convert costs only itself.
+std::u16string AnsiToWide(const std::string& bytes, UINT codePage)
+{
+    std::u16string wide;
+    const CodePageInfo* info = Find(codePage);
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[pos]);
+        size_t width = 1;
+        if (codePage == 65001) {
+            width = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        } else if (IsLeadByte(codePage, b)) {
+            width = 2;
+        }
+        width = std::min(width, bytes.size() - pos);
+        const std::string character = bytes.substr(pos, width);
+        std::string utf32;
+        const char* from = codePage == 65001 ? "UTF-8" : info != nullptr ? info->iconvName : nullptr;
+        if (b < 0x80) {
+            wide += static_cast<char16_t>(b);
+        } else if (from != nullptr && Convert(from, "UTF-32LE", character, &utf32) && utf32.size() == 4) {
+            const auto* u = reinterpret_cast<const unsigned char*>(utf32.data());
+            const char32_t c = u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<char32_t>(u[3]) << 24);
+            if (c >= 0x10000) {
+                wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+                wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                wide += static_cast<char16_t>(c);
+            }
+        } else {
+            wide += u'\xFFFD';
+            width = 1;
+        }
+        pos += width;
+    }
+    return wide;
 }
 
 void SetAnsiCodePage(UINT codePage)

@@ -640,6 +640,17 @@ private:
                 }
             }
             node.classGuid.resize(strnlen(node.classGuid.c_str(), node.classGuid.size()));
+        } else if (SameName(name, "Class")) {
+            // The setup class's name, which hwpurge-preview lists.
+            node.className.clear();
+            if (data.isString) {
+                node.className = ToAnsi(data.text);
+            } else if (stringType) {
+                if (!StringBytes(data, &node.className)) {
+                    return false;
+                }
+            }
+            node.className.resize(strnlen(node.className.c_str(), node.className.size()));
         }
         return true;
     }

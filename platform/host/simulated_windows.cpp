@@ -142,7 +142,58 @@ const std::map<DWORD, const char*>& MessageTexts()
     return texts;
 }
 
+// hwpurge-preview: a node's class name and GUID, REG_SZ as Windows keeps
+// them; an empty one is a property the node does not have.
+BOOL ReadClassProperty(const Node& node, DWORD property, PDWORD type, PBYTE buffer, DWORD bufferSize,
+                       PDWORD requiredSize)
+{
+    const std::string& text = property == SPDRP_CLASS ? node.className : node.classGuid;
+    if (text.empty()) {
+        return Fail(ERROR_INVALID_DATA);
+    }
+    const DWORD size = static_cast<DWORD>(text.size() + 1);
+    if (requiredSize != nullptr) {
+        *requiredSize = size;
+    }
+    if (type != nullptr) {
+        *type = REG_SZ;
+    }
+    if (bufferSize < size) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    memcpy(buffer, text.c_str(), size);
+    t_lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
 }  // namespace
+
+// hwpurge-preview's view of the database.
+const Node* NodeOfRecord(HDEVINFO set, const SP_DEVINFO_DATA* record)
+{
+    Boot();
+    const DeviceSet* found = FindSet(set);
+    if (found == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const long index = MemberOf(found, record);
+    if (index < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &Sim().database[found->members[static_cast<size_t>(index)]];
+}
+
+const Node* NodeOfDevInst(DEVINST devInst)
+{
+    Boot();
+    const std::vector<Node>& database = Sim().database;
+    if (devInst == 0 || devInst > database.size() || database[devInst - 1].removed) {
+        return nullptr;
+    }
+    return &database[devInst - 1];
+}
 
 Node MakeNode(const std::string& instanceId, const std::string& classGuid, bool present,
               const std::vector<std::string>& ids)
@@ -478,6 +529,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
     if (state.faults.readFailAt == index) {
         return answer(hwsim::Fail(state.faults.readError));
+    }
+    if (Property == SPDRP_CLASS || Property == SPDRP_CLASSGUID) {
+        return answer(hwsim::ReadClassProperty(node, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize,
+                                               RequiredSize));
     }
     if (Property != SPDRP_HARDWAREID || !node.hasHardwareId) {
         return answer(hwsim::Fail(ERROR_INVALID_DATA));

@@ -17,6 +17,7 @@ namespace hwsim {
 struct Node {
     std::string instanceId;
     std::string classGuid;  // "{...}" text; may be empty
+    std::string className;  // the setup class's name ("Class"); may be empty
     bool present = false;
     bool hasHardwareId = false;
     // The REG_MULTI_SZ bytes exactly as stored; may be empty (a zero-byte
@@ -131,6 +132,16 @@ void SetCaseInformationMissing(bool missing);
 // Makes one more single byte of the system's code page a capital letter with
 // `small` as its small letter, as a code page with its own letters would.
 void AddOneByteCapital(BYTE capital, BYTE small);
+
+// For hwpurge-preview's calls (preview_services.cpp): the node a record of
+// a live set names, or null with the last-error code set as SetupAPI sets
+// it; and the node a device instance handle names, or null when none does.
+const Node* NodeOfRecord(HDEVINFO set, const SP_DEVINFO_DATA* record);
+const Node* NodeOfDevInst(DEVINST devInst);
+// Bytes of a code page as UTF-16, as MultiByteToWideChar gives them: each
+// character the code page lacks (a byte sequence that is not one of its
+// characters) becomes U+FFFD.
+std::u16string AnsiToWide(const std::string& bytes, UINT codePage);
 
 // The built-in sample machine the host program runs on, and the registry
 // export it is read from.
