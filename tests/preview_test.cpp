@@ -70,7 +70,9 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
                                             const std::string& what)
 {
     SCOPED_TRACE(what + " / identifier " + identifier + " / code page " + std::to_string(acp));
-    const std::string file = testing::TempDir() + "hwpurge-preview-compare.reg";
+    // ctest runs tests side by side: one file per test.
+    const std::string file = testing::TempDir() + "hwpurge-preview-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".reg";
     WriteFile(file, content);
     const std::vector<std::string> env = {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_ACP=" + std::to_string(acp)};
 
