@@ -172,10 +172,12 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
             }
             text += "\"HardwareID\"=hex(7):" + Utf16LeHex(list) + "\r\n";
         }
-        if ((*random)() % 2 == 0) {
+        const bool withClass = (*random)() % 2 == 0;
+        const bool present = ((*random)() & 4) != 0;
+        if (withClass) {
             text += "\"Class\"=\"USB\"\r\n\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
         }
-        if ((*random)() % 2 == 0) {
+        if (present) {
             text += "\r\n" + key + "\\Control]\r\n\"ActiveService\"=\"usbccgp\"\r\n";
         }
         text += "\r\n";
@@ -327,7 +329,7 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
               "\"Class\"=hex(1):22,00,5c,00,09,00,00,00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2]\r\n"
               "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\"\r\n");
-    struct {
+    const struct {
         UINT acp;
         std::vector<std::string> entries;  // as JSON gives them: UTF-8
     } cases[] = {

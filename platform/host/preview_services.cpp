@@ -1,6 +1,7 @@
 // hwpurge-preview's calls on the simulated Windows: a node's instance ID,
 // its status in the device tree, and the conversions between narrow text,
 // UTF-16 and UTF-8.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -28,7 +29,7 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     if (RequiredSize != nullptr) {
         *RequiredSize = size;
     }
-    if (DeviceInstanceIdSize < size) {
+    if (DeviceInstanceIdSize < size || DeviceInstanceId == nullptr) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -81,7 +82,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(WCHAR));
+    // A counted result: no terminator is added, as on Windows.
+    memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(WCHAR));  // NOLINT(bugprone-not-null-terminated-result)
     return static_cast<int>(wide.size());
 }
 
@@ -107,7 +109,13 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     } else {
         length = static_cast<size_t>(cchWideChar);
     }
-    const std::string bytes = hwsim::WideToAnsi(std::u16string(lpWideCharStr, length), codePage);
+    const std::u16string wide(lpWideCharStr, length);
+    const std::string bytes = hwsim::WideToAnsi(wide, codePage);
+    if (lpUsedDefaultChar != nullptr) {
+        // Each character the code page lacks became a '?' of its own.
+        const auto asked = std::count(wide.begin(), wide.end(), u'?');
+        *lpUsedDefaultChar = std::count(bytes.begin(), bytes.end(), '?') > asked ? TRUE : FALSE;
+    }
     if (cbMultiByte == 0) {
         return static_cast<int>(bytes.size());
     }
@@ -115,6 +123,6 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(lpMultiByteStr, bytes.data(), bytes.size());
+    memcpy(lpMultiByteStr, bytes.data(), bytes.size());  // NOLINT(bugprone-not-null-terminated-result)
     return static_cast<int>(bytes.size());
 }

@@ -158,7 +158,7 @@ BOOL ReadClassProperty(const Node& node, DWORD property, PDWORD type, PBYTE buff
     if (type != nullptr) {
         *type = REG_SZ;
     }
-    if (bufferSize < size) {
+    if (bufferSize < size || buffer == nullptr) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     memcpy(buffer, text.c_str(), size);
