@@ -9,6 +9,8 @@
 #include <windows.h>
 // SetupAPI's header needs the base types from <windows.h> first.
 #include <setupapi.h>
+// The configuration manager, for what hwpurge-preview says of presence.
+#include <cfgmgr32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -174,7 +176,7 @@ struct Run {
     std::string err;
 };
 
-std::string g_program;  // hwpurge.exe as a Windows path
+std::string g_program;  // hwpurge.exe (or hwpurge-preview.exe) as a Windows path
 std::string g_scratch;  // folder for the captured output
 
 HANDLE CreateCapture(const std::string& path)
@@ -468,6 +470,128 @@ void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved
           expectRemoved ? "the full-width node is still there" : "the full-width node was removed");
 }
 
+// What this SetupAPI says of a node: class name, class GUID and the
+// configuration manager's answer for it.
+struct Description {
+    std::string className;  // "" when the node has none
+    std::string classGuid;
+    CONFIGRET status;
+};
+
+Description Describe(const std::string& instanceId)
+{
+    Description description = {"", "", CR_FAILURE};
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        char id[kMaxInstanceId] = "";
+        SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+        if (instanceId != id) {
+            continue;
+        }
+        char text[256] = "";
+        if (SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_CLASS, nullptr, reinterpret_cast<BYTE*>(text),
+                                              sizeof text, nullptr)) {
+            description.className = text;
+        }
+        text[0] = '\0';
+        if (SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_CLASSGUID, nullptr, reinterpret_cast<BYTE*>(text),
+                                              sizeof text, nullptr)) {
+            description.classGuid = text;
+        }
+        ULONG status = 0;
+        ULONG problem = 0;
+        description.status = CM_Get_DevNode_Status(&status, &problem, data.DevInst, 0);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return description;
+}
+
+std::string JsonText(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '\\' || c == '"' ? std::string("\\") + c : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+// hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
+// removes none of them, and finds none once hwpurge.exe removed them.
+void CasePreview(const std::string& hwpurge)
+{
+    using namespace std::string_literals;
+    struct {
+        const GUID* setupClass;
+        const char* name;
+        std::string ids;
+        const char* match;  // or nullptr
+        std::string instanceId;
+    } plan[] = {
+        {&kPortsClass, "HWPT_PV_SECOND", "HWPT_PV\\OTHER\0HWPT_PV\\KIVO_4100\0"s, "HWPT_PV\\KIVO_4100", ""},
+        {&kUsbClass, "HWPT_PV_CASE", "hwpt_pv\\kivo_720\0"s, "hwpt_pv\\kivo_720", ""},
+        {&kHidClass, "HWPT_PV_NOT", "HWPT_PV\\KIV\0"s, nullptr, ""},
+    };
+    for (auto& node : plan) {
+        node.instanceId = CreateNode(*node.setupClass, node.name, kNarrow, node.ids);
+    }
+    const std::vector<Node> before = ListNodes();
+
+    std::string text;
+    std::string json = "{\"identifier\":\"HWPT_PV\\\\KIVO_\",\"devices\":[";
+    size_t listed = 0;
+    for (const Node& node : before) {
+        for (const auto& planned : plan) {
+            if (planned.instanceId != node.instanceId || planned.match == nullptr) {
+                continue;
+            }
+            const Description d = Describe(node.instanceId);
+            printf("note: %s: class \"%s\" %s, CM_Get_DevNode_Status answers 0x%02lX\n", node.instanceId.c_str(),
+                   d.className.c_str(), d.classGuid.c_str(), static_cast<unsigned long>(d.status));
+            const bool present = d.status == CR_SUCCESS;
+            text += "["s + planned.match + "] " + node.instanceId + " (class";
+            text += d.className.empty() ? "" : " " + d.className;
+            text += d.classGuid.empty() ? "" : " " + d.classGuid;
+            text += present ? ", present)\r\n" : ", not present)\r\n";
+            json += listed == 0 ? "{" : ",{";
+            json += "\"hardwareId\":" + JsonText(planned.match) + ",\"instanceId\":" + JsonText(node.instanceId) +
+                    ",\"class\":" + (d.className.empty() ? "null" : JsonText(d.className)) +
+                    ",\"classGuid\":" + (d.classGuid.empty() ? "null" : JsonText(d.classGuid)) +
+                    ",\"present\":" + (present ? "true" : "false") + "}";
+            ++listed;
+        }
+    }
+    text += "2 device nodes would be removed\r\n";
+    json += "],\"complete\":true,\"failures\":[]}\r\n";
+    Check(listed == 2, "the planned nodes are not enumerated");
+
+    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), text, "", 1, "preview");
+    CheckRun(RunProgram("hwpurge-preview.exe --json HWPT_PV\\KIVO_"), json, "", 1, "preview --json");
+    Check(ListNodes().size() == before.size(), "the preview removed nodes");
+
+    const std::string preview = g_program;
+    g_program = hwpurge;
+    const Run removal = RunProgram("hwpurge.exe HWPT_PV\\KIVO_");
+    g_program = preview;
+    Check(removal.exitCode == 0 && removal.err.empty(), "hwpurge.exe failed: " + removal.err);
+    for (const auto& planned : plan) {
+        Check(Listed(ListNodes(), planned.instanceId) == (planned.match == nullptr),
+              std::string("hwpurge.exe did not remove exactly the listed nodes: ") + planned.name);
+    }
+    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), "no device node would be removed\r\n", "", 0,
+             "preview after the removal");
+    // Windows' configuration manager answers CR_SUCCESS only for a node in
+    // the device tree now. This Wine answers it for every handle, one that
+    // names no node included, so under Wine every listed node is "present".
+    // Should that change, docs/fleet.md must say so too.
+    ULONG status = 0;
+    ULONG problem = 0;
+    const CONFIGRET none = CM_Get_DevNode_Status(&status, &problem, 0x7FFF, 0);
+    printf("note: CM_Get_DevNode_Status on a handle no node has answers 0x%02lX\n", static_cast<unsigned long>(none));
+    Check(none == CR_SUCCESS, "Wine's configuration manager now refuses a handle that names no node");
+}
+
 // The built file: its version record and its manifest.
 void CaseResources()
 {
@@ -576,6 +700,8 @@ int main(int argc, char** argv)
     } else if (which == "full-width" && argc == 6) {
         CaseFullWidth(static_cast<UINT>(atoi(argv[3])), static_cast<UINT>(atoi(argv[4])),
                       strcmp(argv[5], "removed") == 0);
+    } else if (which == "preview" && argc == 4) {
+        CasePreview(WindowsPath(argv[3]));
     } else if (which == "resources") {
         CaseResources();
     } else {
