@@ -592,6 +592,63 @@ void CasePreview(const std::string& hwpurge)
     Check(none == CR_SUCCESS, "Wine's configuration manager now refuses a handle that names no node");
 }
 
+// The fleet scripts (examples/fleet) run by cmd.exe from a folder that
+// holds them and both programs, as an engine deploys them: the detection
+// step's status before and after the remediation step, and what they write.
+void CaseFleet(const std::string& hwpurge, const std::string& scripts)
+{
+    const std::string folder = g_scratch + "\\fleet";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string files[][2] = {{g_program, "hwpurge-preview.exe"},
+                                    {hwpurge, "hwpurge.exe"},
+                                    {scripts + "\\detect.cmd", "detect.cmd"},
+                                    {scripts + "\\remediate.cmd", "remediate.cmd"}};
+    for (const auto& file : files) {
+        Check(CopyFileA(file[0].c_str(), (folder + "\\" + file[1]).c_str(), FALSE) != FALSE, "cannot copy " + file[0]);
+    }
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string preview = g_program;
+    g_program = std::string(system) + "\\cmd.exe";
+    // The identifier holds an ampersand: only the quotes keep it whole.
+    const std::string identifier = "HWPT_FL\\KIVO&REV";
+    auto step = [&](const char* script, const std::string& argument) {
+        return RunProgram("cmd.exe /c \"\"" + folder + "\\" + script + "\" " + argument + "\"");
+    };
+    const std::string none = "no device node would be removed\r\n";
+
+    CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection, nothing there");
+    using namespace std::string_literals;
+    const std::string first = CreateNode(kUsbClass, "HWPT_FL_A", kNarrow, "HWPT_FL\\KIVO&REV_01\0"s);
+    const std::string second = CreateNode(kUsbClass, "HWPT_FL_B", kNarrow, "hwpt_fl\\kivo&rev_02&mi_00\0"s);
+    const std::string other = CreateNode(kUsbClass, "HWPT_FL_C", kNarrow, "HWPT_FL\\KIVO_REV\0"s);
+
+    const Run detected = step("detect.cmd", "\"" + identifier + "\"");
+    Check(detected.exitCode == 1, "detection with two nodes: exit status " + std::to_string(detected.exitCode));
+    Check(detected.out.find("2 device nodes would be removed\r\n") != std::string::npos,
+          "detection does not list the two nodes: " + detected.out);
+    Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), "the detection step removed nodes");
+
+    CheckRun(
+        step("remediate.cmd", "\"" + identifier + "\""),
+        std::string(kBanner) + RemovalLine("HWPT_FL\\KIVO&REV_01") + RemovalLine("hwpt_fl\\kivo&rev_02&mi_00") + none,
+        "", 0, "remediation");
+    const std::vector<Node> after = ListNodes();
+    Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
+          "the remediation did not remove exactly the matching nodes");
+    CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection after the remediation");
+    // The script passes an empty argument on, which the preview refuses.
+    CheckRun(step("detect.cmd", ""), "",
+             "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n", 2,
+             "detection without a hardware ID");
+
+    g_program = preview;
+    for (const auto& file : files) {
+        DeleteFileA((folder + "\\" + file[1]).c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
 // The built file: its version record and its manifest.
 void CaseResources()
 {
@@ -702,6 +759,8 @@ int main(int argc, char** argv)
                       strcmp(argv[5], "removed") == 0);
     } else if (which == "preview" && argc == 4) {
         CasePreview(WindowsPath(argv[3]));
+    } else if (which == "fleet" && argc == 5) {
+        CaseFleet(WindowsPath(argv[3]), WindowsPath(argv[4]));
     } else if (which == "resources") {
         CaseResources();
     } else {
