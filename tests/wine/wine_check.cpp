@@ -581,9 +581,10 @@ void CasePreview(const std::string& hwpurge)
     }
     CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), "no device node would be removed\r\n", "", 0,
              "preview after the removal");
-    // Windows' configuration manager answers CR_SUCCESS only for a node in
-    // the device tree now. This Wine answers it for every handle, one that
-    // names no node included, so under Wine every listed node is "present".
+    // Windows documents this call as reading the status from the node's
+    // devnode in the device tree, with an error code for anything else.
+    // This Wine answers CR_SUCCESS for every handle, one that names no node
+    // included, so under Wine every listed node is "present".
     // Should that change, docs/fleet.md must say so too.
     ULONG status = 0;
     ULONG problem = 0;
