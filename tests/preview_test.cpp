@@ -315,6 +315,18 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     EXPECT_EQ(document["devices"].size(), 1u);
     EXPECT_EQ(document["complete"], false);
     EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":131073,"text":null}])"));
+
+    // No memory for the first listed node's instance ID (block 4: the
+    // identifier's conversion and the lists read up to it take blocks 0-3):
+    // it is listed without it, with its own failure, and the walk goes on.
+    const Result described = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=alloc@4"});
+    EXPECT_EQ(described.status, 1);
+    const Json devices = Json::parse(described.out)["devices"];
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0]["instanceId"], nullptr);
+    EXPECT_EQ(devices[0]["class"], "Image");
+    EXPECT_EQ(devices[0]["failures"][0]["operation"], "LocalAlloc");
+    EXPECT_FALSE(devices[1].contains("failures"));
 }
 
 TEST(Preview, JsonIsUtf8WhateverTheCodePage)
