@@ -519,20 +519,29 @@ std::string JsonText(const std::string& text)
 
 // hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
 // removes none of them, and finds none once hwpurge.exe removed them.
-void CasePreview(const std::string& hwpurge)
+void CasePreview(const std::string& hwpurge, UINT codePage)
 {
     using namespace std::string_literals;
     struct {
         const GUID* setupClass;
         const char* name;
         std::string ids;
-        const char* match;  // or nullptr
+        const char* match;      // or nullptr
+        const char* jsonMatch;  // the same in UTF-8
         std::string instanceId;
     } plan[] = {
-        {&kPortsClass, "HWPT_PV_SECOND", "HWPT_PV\\OTHER\0HWPT_PV\\KIVO_4100\0"s, "HWPT_PV\\KIVO_4100", ""},
-        {&kUsbClass, "HWPT_PV_CASE", "hwpt_pv\\kivo_720\0"s, "hwpt_pv\\kivo_720", ""},
-        {&kHidClass, "HWPT_PV_NOT", "HWPT_PV\\KIV\0"s, nullptr, ""},
+        {&kPortsClass, "HWPT_PV_SECOND", "HWPT_PV\\OTHER\0HWPT_PV\\KIVO_4100\0"s, "HWPT_PV\\KIVO_4100",
+         "HWPT_PV\\KIVO_4100", ""},
+        {&kUsbClass, "HWPT_PV_CASE", "hwpt_pv\\kivo_720\0"s, "hwpt_pv\\kivo_720", "hwpt_pv\\kivo_720", ""},
+        // A-umlaut in 1252, a full-width small k in 932: the JSON gives it in UTF-8.
+        {&kMediaClass, "HWPT_PV_ACCENT", "", nullptr, nullptr, ""},
+        {&kHidClass, "HWPT_PV_NOT", "HWPT_PV\\KIV\0"s, nullptr, nullptr, ""},
     };
+    const bool japanese = codePage == 932;
+    plan[2].ids = japanese ? "HWPT_PV\\KIVO_\x82\x8B\0"s : "HWPT_PV\\KIVO_\xC4\0"s;
+    plan[2].match = japanese ? "HWPT_PV\\KIVO_\x82\x8B" : "HWPT_PV\\KIVO_\xC4";
+    plan[2].jsonMatch = japanese ? "HWPT_PV\\KIVO_\xEF\xBD\x8B" : "HWPT_PV\\KIVO_\xC3\x84";
+    Check(GetACP() == codePage, "the ANSI code page is " + std::to_string(GetACP()));
     for (auto& node : plan) {
         node.instanceId = CreateNode(*node.setupClass, node.name, kNarrow, node.ids);
     }
@@ -555,16 +564,16 @@ void CasePreview(const std::string& hwpurge)
             text += d.classGuid.empty() ? "" : " " + d.classGuid;
             text += present ? ", present)\r\n" : ", not present)\r\n";
             json += listed == 0 ? "{" : ",{";
-            json += "\"hardwareId\":" + JsonText(planned.match) + ",\"instanceId\":" + JsonText(node.instanceId) +
+            json += "\"hardwareId\":" + JsonText(planned.jsonMatch) + ",\"instanceId\":" + JsonText(node.instanceId) +
                     ",\"class\":" + (d.className.empty() ? "null" : JsonText(d.className)) +
                     ",\"classGuid\":" + (d.classGuid.empty() ? "null" : JsonText(d.classGuid)) +
                     ",\"present\":" + (present ? "true" : "false") + "}";
             ++listed;
         }
     }
-    text += "2 device nodes would be removed\r\n";
+    text += "3 device nodes would be removed\r\n";
     json += "],\"complete\":true,\"failures\":[]}\r\n";
-    Check(listed == 2, "the planned nodes are not enumerated");
+    Check(listed == 3, "the planned nodes are not enumerated");
 
     CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), text, "", 1, "preview");
     CheckRun(RunProgram("hwpurge-preview.exe --json HWPT_PV\\KIVO_"), json, "", 1, "preview --json");
@@ -758,8 +767,8 @@ int main(int argc, char** argv)
     } else if (which == "full-width" && argc == 6) {
         CaseFullWidth(static_cast<UINT>(atoi(argv[3])), static_cast<UINT>(atoi(argv[4])),
                       strcmp(argv[5], "removed") == 0);
-    } else if (which == "preview" && argc == 4) {
-        CasePreview(WindowsPath(argv[3]));
+    } else if (which == "preview" && argc == 5) {
+        CasePreview(WindowsPath(argv[3]), static_cast<UINT>(atoi(argv[4])));
     } else if (which == "fleet" && argc == 5) {
         CaseFleet(WindowsPath(argv[3]), WindowsPath(argv[4]));
     } else if (which == "resources") {
