@@ -22,9 +22,9 @@ struct Failure {
     char text[512];  // the system's text, cut short if need be
 };
 
-// A walk ends at its first failure, and describing one node meets at most
-// one per read: three reads.
-const size_t kMaxWalkFailures = 2;
+// Fixed room is enough: the walk ends at its first failure, and each of a
+// node's three reads (instance ID, class, class GUID) stops at its first.
+const size_t kMaxWalkFailures = 1;
 const size_t kMaxNodeFailures = 3;
 
 struct FailureList {
