@@ -1,6 +1,7 @@
 # Decides which optional parts this build has: the tests and the benchmarks.
-# hwpurge itself needs only CMake and a C++ compiler; GoogleTest, Google
-# Benchmark and Wine are looked for only when their part is wanted. Sets
+# hwpurge itself needs only CMake and a C++ compiler; GoogleTest,
+# nlohmann_json, Google Benchmark and Wine are looked for only when their part
+# is wanted. Sets
 # HWPURGE_BUILD_TESTS and HWPURGE_BUILD_BENCHMARKS, and prints one line naming
 # what was left out and why.
 set(hwpurge_left_out "")
@@ -39,13 +40,18 @@ elseif(WIN32)
     endif()
   endif()
 else()
+  # The tests parse hwpurge-preview's JSON with nlohmann::json.
   if(hwpurge_TESTS_mode STREQUAL "ON")
     find_package(GTest REQUIRED)
+    find_package(nlohmann_json 3 REQUIRED)
   else()
     find_package(GTest QUIET)
+    find_package(nlohmann_json 3 QUIET)
   endif()
-  if(GTest_FOUND)
+  if(GTest_FOUND AND nlohmann_json_FOUND)
     set(HWPURGE_BUILD_TESTS ON)
+  elseif(GTest_FOUND)
+    list(APPEND hwpurge_left_out "the tests (nlohmann_json not found)")
   else()
     list(APPEND hwpurge_left_out "the tests (GoogleTest not found)")
   endif()

@@ -18,6 +18,8 @@
 
 // Needs the types windows.h declares.
 #include <setupapi.h>
+// The configuration manager: whether a node is in the device tree now.
+#include <cfgmgr32.h>
 
 #else
 
@@ -33,23 +35,32 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
+typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef size_t SIZE_T;
 typedef DWORD LCID;
+typedef char16_t WCHAR;  // UTF-16, as on Windows
 typedef char* LPSTR;
+typedef char* PSTR;
 typedef const char* LPCSTR;
 typedef const char* PCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef const void* LPCVOID;
 typedef BYTE* PBYTE;
 typedef DWORD* PDWORD;
+typedef ULONG* PULONG;
 typedef WORD* LPWORD;
+typedef BOOL* LPBOOL;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 typedef void* HWND;
 typedef void* HDEVINFO;
 typedef UINT DI_FUNCTION;
+typedef DWORD DEVINST;
+typedef DWORD CONFIGRET;
 
 struct GUID {
     uint32_t Data1;
@@ -80,13 +91,37 @@ typedef CPINFO* LPCPINFO;
 // SetupAPI
 #define DIGCF_ALLCLASSES 0x00000004
 #define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_CLASS 0x00000007
+#define SPDRP_CLASSGUID 0x00000008
 #define DIF_REMOVE 0x00000005
+
+// The configuration manager
+#define CR_SUCCESS 0x00000000
 
 // Last-error codes
 #define ERROR_SUCCESS 0L
+#define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_NO_MORE_ITEMS 259L
+// SetupAPI's own codes, for which the system has no text.
+#define ERROR_NO_ASSOCIATED_CLASS 0xE0000200L
+#define ERROR_INVALID_CLASS 0xE0000206L
+#define ERROR_DEVINFO_NOT_REGISTERED 0xE0000208L
+#define ERROR_INVALID_REG_PROPERTY 0xE0000209L
+#define ERROR_NO_SUCH_DEVINST 0xE000020BL
+#define ERROR_INVALID_CLASS_INSTALLER 0xE000020DL
+#define ERROR_DI_DO_DEFAULT 0xE000020EL
+#define ERROR_DEVINFO_LIST_LOCKED 0xE0000212L
+#define ERROR_DEVINFO_DATA_LOCKED 0xE0000213L
+#define ERROR_DI_BAD_PATH 0xE0000214L
+#define ERROR_NO_ASSOCIATED_SERVICE 0xE0000219L
+#define ERROR_NO_CONFIGMGR_SERVICES 0xE0000223L
+#define ERROR_CANT_REMOVE_DEVINST 0xE0000232L
+#define ERROR_IN_WOW64 0xE0000235L
+#define ERROR_UNKNOWN_EXCEPTION 0xE0000239L
+#define ERROR_PNP_REGISTRY_ERROR 0xE000023AL
+#define ERROR_NOT_INSTALLED 0xE0001000L
 
 // Local heap
 #define LPTR 0x0040  // LMEM_FIXED | LMEM_ZEROINIT
@@ -100,6 +135,8 @@ typedef CPINFO* LPCPINFO;
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 // Code pages and character types
+#define CP_ACP 0
+#define CP_UTF8 65001
 #define CT_CTYPE1 0x00000001
 #define C1_UPPER 0x0001
 #define LCMAP_LOWERCASE 0x00000100
@@ -111,8 +148,13 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINF
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                        PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
+                                 DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+
+// The configuration manager: whether a node is in the device tree now
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags);
 
 // Base services
 DWORD GetLastError();
@@ -128,5 +170,9 @@ BOOL IsValidCodePage(UINT CodePage);
 BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType);
 int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 #endif

@@ -47,6 +47,8 @@ for need in "$@"; do
         want clang-tidy have clang-tidy
         want cppcheck have cppcheck
         want libgtest-dev exists '/usr/lib/*/cmake/GTest/GTestConfig.cmake'
+        # The tests and a fuzz target parse hwpurge-preview's JSON with it.
+        want nlohmann-json3-dev exists '/usr/share/cmake/nlohmann_json/nlohmann_jsonConfig.cmake'
         want libbenchmark-dev exists '/usr/lib/*/cmake/benchmark/benchmarkConfig.cmake'
         need_cross
         need_wine

@@ -25,7 +25,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 # The programs the package ships: each one a hwpurge_windows_program() target.
-programs=(hwpurge)
+programs=(hwpurge hwpurge-preview)
 
 sign=false
 if [[ -n "${HWPURGE_SIGN_CERT:-}${HWPURGE_SIGN_KEY:-}" ]]; then

@@ -22,7 +22,8 @@ struct Result {
 };
 
 // In the forked child: a clean simulated machine plus `env`, then the program.
-[[noreturn]] inline void ExecProgram(const std::vector<std::string>& args, const std::vector<std::string>& env)
+[[noreturn]] inline void ExecProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                                     const char* program = HWPURGE_PROGRAM)
 {
     unsetenv("HWPURGE_ACP");
     unsetenv("HWPURGE_SIM_FAULTS");
@@ -30,17 +31,19 @@ struct Result {
     for (const std::string& e : env) {
         putenv(const_cast<char*>(e.c_str()));
     }
-    std::vector<char*> argv{const_cast<char*>(HWPURGE_PROGRAM)};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    execv(HWPURGE_PROGRAM, argv.data());
+    execv(program, argv.data());
     _exit(127);
 }
 
-// Runs the host program with `args` and extra environment `env` ("NAME=value").
-inline Result RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+// Runs the host program (hwpurge unless `program` names another) with `args`
+// and extra environment `env` ("NAME=value").
+inline Result RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                         const char* program = HWPURGE_PROGRAM)
 {
     int out[2];
     int err[2];
@@ -56,7 +59,7 @@ inline Result RunProgram(const std::vector<std::string>& args, const std::vector
         close(err[0]);
         close(out[1]);
         close(err[1]);
-        ExecProgram(args, env);
+        ExecProgram(args, env, program);
     }
     close(out[1]);
     close(err[1]);

@@ -16,6 +16,9 @@ const std::string kBanner =
 
 const std::string kUsage = "usage: hwpurge <Hardware_ID> \n";
 
+const std::string kElevationHint =
+    "hwpurge: removing devices needs administrator rights; run hwpurge from an elevated prompt\n";
+
 inline std::string RemovalLine(const std::string& entry)
 {
     return " Removed: KIVO Device with ID [" + entry + "] \n";

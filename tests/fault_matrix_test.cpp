@@ -203,7 +203,10 @@ protected:
     // Standard error, parsed line by line; a line of any other shape fails.
     static std::vector<Report> Reports(const std::string& err)
     {
-        static const std::regex line("hwpurge: (.+) failed with error ([0-9]+)(: [^\r\n]+)?");
+        static const std::regex line(
+            "hwpurge: (.+) failed with error ([0-9]+|0x[0-9A-F]{8})( \\(ERROR_[A-Z0-9_]+\\))?(: [^\r\n]+)?");
+        static const std::string hint =
+            "hwpurge: removing devices needs administrator rights; run hwpurge from an elevated prompt";
         std::vector<Report> reports;
         size_t start = 0;
         while (start < err.size()) {
@@ -214,8 +217,10 @@ protected:
             }
             const std::string text = err.substr(start, end - start);
             std::smatch m;
-            if (std::regex_match(text, m, line)) {
-                reports.push_back({m[1].str(), static_cast<DWORD>(std::stoul(m[2].str()))});
+            if (text == hint) {
+                // Follows an access-denied removal; not a report of its own.
+            } else if (std::regex_match(text, m, line)) {
+                reports.push_back({m[1].str(), static_cast<DWORD>(std::stoul(m[2].str(), nullptr, 0))});
             } else {
                 ADD_FAILURE() << "malformed report: " << text;
             }

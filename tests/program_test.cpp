@@ -12,6 +12,7 @@
 namespace {
 
 using hwtest::kBanner;
+using hwtest::kElevationHint;
 using hwtest::kUsage;
 using hwtest::RemovalLine;
 using hwtest::Result;
@@ -74,7 +75,7 @@ TEST(Program, ArgumentsOutputAndExitStatus)
          {"USB\\VID_1A2B&PID_0720"},
          {"HWPURGE_SIM_FAULTS=remove=5"},
          kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"),
-         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n",
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
          0},
     };
     for (const Case& c : cases) {
@@ -128,7 +129,8 @@ TEST(Program, OutputToAPipeIsHeldUntilExitButATerminalSeesEachLineAtOnce)
 {
     const std::vector<std::string> args{"USB\\VID_1A2B&PID_0720"};
     const std::vector<std::string> env{"HWPURGE_SIM_FAULTS=remove=5"};
-    const std::string report = "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n";
+    const std::string report =
+        "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint;
     const std::string removed = RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110");
 
     // Redirected, the report (unbuffered) overtakes the buffered lines.

@@ -303,12 +303,12 @@ hwsim::Faults ReadFails(long at, DWORD code)
     return f;
 }
 
-hwsim::Faults RemoveFails(long at, bool all)
+hwsim::Faults RemoveFails(long at, bool all, DWORD code = ERROR_ACCESS_DENIED)
 {
     hwsim::Faults f;
     f.removeFailAt = at;
     f.removeFailsAll = all;
-    f.removeError = ERROR_ACCESS_DENIED;
+    f.removeError = code;
     return f;
 }
 
@@ -333,6 +333,8 @@ TEST_F(RemovalPass, EachFailureIsReportedAndEndsOrContinuesThePassAsItShould)
     const std::string c = hwtest::RemovalLine("usb\\vid_1a2b&pid_4100&mi_01");
     const std::string e = hwtest::RemovalLine("USB\\VID_1A2B&PID_4100");
     const std::string denied = "Access is denied.";
+    // Once per run, after the first refused removal only.
+    const std::string& hint = hwtest::kElevationHint;
     const FailureRow rows[] = {
         {"set cannot be opened",
          OpenFails(),
@@ -366,16 +368,25 @@ TEST_F(RemovalPass, EachFailureIsReportedAndEndsOrContinuesThePassAsItShould)
         {"class installer fails at node 2",
          RemoveFails(2, false),
          a + c + e,
-         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n",
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" + hint,
          {0, 2, 4},
          {0, 1, 2, 3, 4, 5},
          1},
         {"class installer fails everywhere",
          RemoveFails(hwsim::kNever, true),
          a + c + e,
-         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" +
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" + hint +
              "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n" +
              "hwpurge: CallClassInstaller(REMOVE) failed with error 5: " + denied + "\n",
+         {0, 2, 4},
+         {0, 1, 2, 3, 4, 5},
+         1},
+        {"class installer answers with a setup code",
+         RemoveFails(hwsim::kNever, true, ERROR_IN_WOW64),
+         a + c + e,
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 0xE0000235 (ERROR_IN_WOW64)\n"
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 0xE0000235 (ERROR_IN_WOW64)\n"
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 0xE0000235 (ERROR_IN_WOW64)\n",
          {0, 2, 4},
          {0, 1, 2, 3, 4, 5},
          1},

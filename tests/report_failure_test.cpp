@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host/simulated_windows.h"
-#include "removal/remove_devices.h"
+#include "removal/report_failure.h"
 
 namespace {
 
@@ -26,12 +26,18 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
          "hwpurge: Op failed with error 34: The wrong diskette is in the drive. "
          "Insert %2 (Volume Serial Number: %3) into drive %1.\n"},
         // Trailing spaces and line breaks go, whatever their order.
-        {0x20001, "hwpurge: Op failed with error 131073: Text with spaces after it.\n"},
+        // From 0x10000 on, hex as Windows tools write it.
+        {0x20001, "hwpurge: Op failed with error 0x00020001: Text with spaces after it.\n"},
         // Nothing to trim: the text stays whole.
-        {0x20002, "hwpurge: Op failed with error 131074: No line break at its end\n"},
-        // No text for the code: the code alone.
-        {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 3758096907\n"},
-        {0x12345, "hwpurge: Op failed with error 74565\n"},
+        {0x20002, "hwpurge: Op failed with error 0x00020002: No line break at its end\n"},
+        // SetupAPI's codes have no text: their SDK name instead.
+        {ERROR_NO_SUCH_DEVINST, "hwpurge: Op failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
+        {ERROR_IN_WOW64, "hwpurge: Op failed with error 0xE0000235 (ERROR_IN_WOW64)\n"},
+        {ERROR_NOT_INSTALLED, "hwpurge: Op failed with error 0xE0001000 (ERROR_NOT_INSTALLED)\n"},
+        // Neither text nor name: the code alone.
+        {0x12345, "hwpurge: Op failed with error 0x00012345\n"},
+        {0xE000020A, "hwpurge: Op failed with error 0xE000020A\n"},
+        {0xFFFF, "hwpurge: Op failed with error 65535\n"},
     };
     for (const ReportCase& c : cases) {
         hwsim::Reset();

@@ -1,8 +1,9 @@
 // The code-page services of the simulated kernel32: which code pages the
-// system knows, its ANSI code page, and the character types and case mapping
-// of the ANSI code page's characters.
+// system knows, its ANSI code page, the character types and case mapping of
+// the ANSI code page's characters, and conversions to and from UTF-16.
 #include <iconv.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
@@ -166,4 +167,70 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
     // Like Windows, no terminator is added to a counted result.
     memcpy(lpDestStr, mapped.data(), mapped.size());  // NOLINT(bugprone-not-null-terminated-result)
     return static_cast<int>(mapped.size());
+}
+
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar)
+{
+    hwsim::BootedMachine(__func__);
+    const UINT codePage = CodePage == CP_ACP ? hwsim::AnsiCodePage() : CodePage;
+    if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cchWideChar < 0 || dwFlags != 0 ||
+        (lpWideCharStr == nullptr && cchWideChar != 0) ||
+        (codePage != CP_UTF8 && hwsim::FindCodePage(codePage) == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // -1: the string and its NUL.
+    const size_t length = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    const std::u16string wide = hwsim::AnsiToWide(std::string(lpMultiByteStr, length), codePage);
+    if (cchWideChar == 0) {
+        return static_cast<int>(wide.size());
+    }
+    if (wide.size() > static_cast<size_t>(cchWideChar)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // A counted result: no terminator is added, as on Windows.
+    memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(WCHAR));  // NOLINT(bugprone-not-null-terminated-result)
+    return static_cast<int>(wide.size());
+}
+
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar)
+{
+    hwsim::BootedMachine(__func__);
+    const UINT codePage = CodePage == CP_ACP ? hwsim::AnsiCodePage() : CodePage;
+    // UTF-8 has no default character to report.
+    const bool defaultsGiven = lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr;
+    if (lpWideCharStr == nullptr || cchWideChar == 0 || cbMultiByte < 0 || dwFlags != 0 ||
+        (lpMultiByteStr == nullptr && cbMultiByte != 0) || (codePage == CP_UTF8 && defaultsGiven) ||
+        (codePage != CP_UTF8 && hwsim::FindCodePage(codePage) == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = 0;
+    if (cchWideChar < 0) {
+        while (lpWideCharStr[length] != 0) {
+            ++length;
+        }
+        ++length;
+    } else {
+        length = static_cast<size_t>(cchWideChar);
+    }
+    const std::u16string wide(lpWideCharStr, length);
+    const std::string bytes = hwsim::WideToAnsi(wide, codePage);
+    if (lpUsedDefaultChar != nullptr) {
+        // Each character the code page lacks became a '?' of its own.
+        const auto asked = std::count(wide.begin(), wide.end(), u'?');
+        *lpUsedDefaultChar = std::count(bytes.begin(), bytes.end(), '?') > asked ? TRUE : FALSE;
+    }
+    if (cbMultiByte == 0) {
+        return static_cast<int>(bytes.size());
+    }
+    if (bytes.size() > static_cast<size_t>(cbMultiByte)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpMultiByteStr, bytes.data(), bytes.size());  // NOLINT(bugprone-not-null-terminated-result)
+    return static_cast<int>(bytes.size());
 }

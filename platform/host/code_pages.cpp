@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace hwsim {
 namespace {
@@ -87,6 +89,46 @@ void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
         return;
     }
     out->append(encoded, static_cast<size_t>(dst - encoded));
+}
+
+// One decoder per code page, kept like the encoders; UTF-8 included.
+iconv_t Decoder(UINT codePage)
+{
+    static auto* const decoders = new std::map<UINT, iconv_t>;
+    const auto found = decoders->find(codePage);
+    if (found != decoders->end()) {
+        return found->second;
+    }
+    const char* name = codePage == CP_UTF8 ? "UTF-8" : nullptr;
+    if (const CodePageInfo* info = FindCodePage(codePage)) {
+        name = info->iconvName != nullptr ? info->iconvName : name;
+    }
+    iconv_t cd = name != nullptr ? iconv_open("UTF-32LE", name) : reinterpret_cast<iconv_t>(-1);
+    (*decoders)[codePage] = cd;
+    return cd;
+}
+
+// One character of `width` bytes as a code point; false when the code page
+// has no such character.
+bool DecodeOne(iconv_t cd, const char* bytes, size_t width, char32_t* c)
+{
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    char in[4];
+    memcpy(in, bytes, width);
+    unsigned char out[8];
+    char* src = in;
+    size_t srcLeft = width;
+    char* dst = reinterpret_cast<char*>(out);
+    size_t dstLeft = sizeof out;
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (rc == static_cast<size_t>(-1) || srcLeft != 0 || sizeof out - dstLeft != 4) {
+        return false;
+    }
+    *c = out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<char32_t>(out[3]) << 24);
+    return true;
 }
 
 }  // namespace
@@ -179,6 +221,43 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
         }
     }
     return out;
+}
+
+std::u16string AnsiToWide(const std::string& bytes, UINT codePage)
+{
+    std::u16string wide;
+    iconv_t cd = Decoder(codePage);
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[pos]);
+        if (b < 0x80) {
+            wide += static_cast<char16_t>(b);
+            ++pos;
+            continue;
+        }
+        size_t width = 1;
+        if (codePage == CP_UTF8) {
+            width = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        } else if (IsLeadByte(codePage, b)) {
+            width = 2;
+        }
+        width = std::min(width, bytes.size() - pos);
+        char32_t c = 0;
+        if (!DecodeOne(cd, bytes.data() + pos, width, &c)) {
+            // Only the first byte is spent, so what follows it still counts.
+            wide += u'\xFFFD';
+            ++pos;
+            continue;
+        }
+        if (c >= 0x10000) {
+            wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            wide += static_cast<char16_t>(c);
+        }
+        pos += width;
+    }
+    return wide;
 }
 
 void AppendUtf8(char32_t c, std::string* out)

@@ -39,6 +39,9 @@ bool IsLeadByte(UINT codePage, unsigned char byte);
 // character the code page lacks (and for every character when the code page
 // is unknown).
 std::string WideToAnsi(const std::u16string& text, UINT codePage);
+// Bytes of a code page as UTF-16, as MultiByteToWideChar gives them: a byte
+// that begins none of the code page's characters becomes U+FFFD.
+std::u16string AnsiToWide(const std::string& bytes, UINT codePage);
 
 // One code point in UTF-8.
 void AppendUtf8(char32_t c, std::string* out);

@@ -136,6 +136,16 @@ bool TakeValue(EnumReading* r, const Entry& entry)
             }
         }
         node.classGuid.resize(strnlen(node.classGuid.c_str(), node.classGuid.size()));
+    } else if (SameName(entry.valueName, "Class")) {
+        node.className.clear();
+        if (data.isString) {
+            node.className = ToAnsi(*r, data.text);
+        } else if (stringType) {
+            if (!StringBytes(r, entry, &node.className)) {
+                return false;
+            }
+        }
+        node.className.resize(strnlen(node.className.c_str(), node.className.size()));
     }
     return true;
 }

@@ -11,6 +11,7 @@ namespace hwsim {
 struct Node {
     std::string instanceId;
     std::string classGuid;  // "{...}" text; may be empty
+    std::string className;  // the setup class's name ("Class"); may be empty
     bool present = false;
     bool hasHardwareId = false;
     // The REG_MULTI_SZ bytes exactly as stored; may be empty (a zero-byte

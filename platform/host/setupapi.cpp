@@ -1,6 +1,7 @@
 // The simulated SetupAPI: the one kind of device information set hwpurge
 // opens (every node of every class, present or not), its enumeration, the
-// hardware-ID property, the class installer's removal, and closing the set.
+// hardware-ID and class properties, a node's instance ID, the class
+// installer's removal, and closing the set.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -46,6 +47,30 @@ GUID ParseGuid(const std::string& text)
         }
     }
     return guid;
+}
+
+// A node's class name or GUID, REG_SZ as Windows keeps them; an empty one is
+// a property the node does not have.
+BOOL ReadClassProperty(const Node& node, DWORD property, PDWORD type, PBYTE buffer, DWORD bufferSize,
+                       PDWORD requiredSize)
+{
+    const std::string& text = property == SPDRP_CLASS ? node.className : node.classGuid;
+    if (text.empty()) {
+        return Fail(ERROR_INVALID_DATA);
+    }
+    const auto size = static_cast<DWORD>(text.size() + 1);
+    if (requiredSize != nullptr) {
+        *requiredSize = size;
+    }
+    if (type != nullptr) {
+        *type = REG_SZ;
+    }
+    if (bufferSize < size) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    memcpy(buffer, text.c_str(), size);
+    LastError() = ERROR_SUCCESS;
+    return TRUE;
 }
 
 }  // namespace
@@ -140,6 +165,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (state.faults.readFailAt == index) {
         return answer(hwsim::Fail(state.faults.readError));
     }
+    if (Property == SPDRP_CLASS || Property == SPDRP_CLASSGUID) {
+        return answer(hwsim::ReadClassProperty(node, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize,
+                                               RequiredSize));
+    }
     if (Property != SPDRP_HARDWAREID || !node.hasHardwareId) {
         return answer(hwsim::Fail(ERROR_INVALID_DATA));
     }
@@ -182,6 +211,34 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     }
     hwsim::LastError() = ERROR_SUCCESS;
     return answer(TRUE);
+}
+
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
+                                 DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
+{
+    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    const hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return hwsim::Fail(ERROR_INVALID_HANDLE);
+    }
+    const long index = hwsim::MemberOf(set, DeviceInfoData);
+    if (index < 0) {
+        return hwsim::Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
+        return hwsim::Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    const hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    const auto size = static_cast<DWORD>(node.instanceId.size() + 1);
+    if (RequiredSize != nullptr) {
+        *RequiredSize = size;
+    }
+    if (DeviceInstanceIdSize < size) {
+        return hwsim::Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    memcpy(DeviceInstanceId, node.instanceId.c_str(), size);
+    hwsim::LastError() = ERROR_SUCCESS;
+    return TRUE;
 }
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)

@@ -9,6 +9,8 @@
 #include <windows.h>
 // SetupAPI's header needs the base types from <windows.h> first.
 #include <setupapi.h>
+// The configuration manager, for what hwpurge-preview says of presence.
+#include <cfgmgr32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -174,7 +176,7 @@ struct Run {
     std::string err;
 };
 
-std::string g_program;  // hwpurge.exe as a Windows path
+std::string g_program;  // hwpurge.exe (or hwpurge-preview.exe) as a Windows path
 std::string g_scratch;  // folder for the captured output
 
 HANDLE CreateCapture(const std::string& path)
@@ -468,12 +470,203 @@ void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved
           expectRemoved ? "the full-width node is still there" : "the full-width node was removed");
 }
 
-// The built file: its version record and its manifest.
+// What this SetupAPI says of a node: class name, class GUID and the
+// configuration manager's answer for it.
+struct Description {
+    std::string className;  // "" when the node has none
+    std::string classGuid;
+    CONFIGRET status;
+};
+
+Description Describe(const std::string& instanceId)
+{
+    Description description = {"", "", CR_FAILURE};
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        char id[kMaxInstanceId] = "";
+        SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+        if (instanceId != id) {
+            continue;
+        }
+        char text[256] = "";
+        if (SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_CLASS, nullptr, reinterpret_cast<BYTE*>(text),
+                                              sizeof text, nullptr)) {
+            description.className = text;
+        }
+        text[0] = '\0';
+        if (SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_CLASSGUID, nullptr, reinterpret_cast<BYTE*>(text),
+                                              sizeof text, nullptr)) {
+            description.classGuid = text;
+        }
+        ULONG status = 0;
+        ULONG problem = 0;
+        description.status = CM_Get_DevNode_Status(&status, &problem, data.DevInst, 0);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return description;
+}
+
+std::string JsonText(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '\\' || c == '"' ? std::string("\\") + c : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+// hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
+// removes none of them, and finds none once hwpurge.exe removed them.
+void CasePreview(const std::string& hwpurge, UINT codePage)
+{
+    using namespace std::string_literals;
+    struct {
+        const GUID* setupClass;
+        const char* name;
+        std::string ids;
+        const char* match;      // or nullptr
+        const char* jsonMatch;  // the same in UTF-8
+        std::string instanceId;
+    } plan[] = {
+        {&kPortsClass, "HWPT_PV_SECOND", "HWPT_PV\\OTHER\0HWPT_PV\\KIVO_4100\0"s, "HWPT_PV\\KIVO_4100",
+         "HWPT_PV\\KIVO_4100", ""},
+        {&kUsbClass, "HWPT_PV_CASE", "hwpt_pv\\kivo_720\0"s, "hwpt_pv\\kivo_720", "hwpt_pv\\kivo_720", ""},
+        // A-umlaut in 1252, a full-width small k in 932: the JSON gives it in UTF-8.
+        {&kMediaClass, "HWPT_PV_ACCENT", "", nullptr, nullptr, ""},
+        {&kHidClass, "HWPT_PV_NOT", "HWPT_PV\\KIV\0"s, nullptr, nullptr, ""},
+    };
+    const bool japanese = codePage == 932;
+    plan[2].ids = japanese ? "HWPT_PV\\KIVO_\x82\x8B\0"s : "HWPT_PV\\KIVO_\xC4\0"s;
+    plan[2].match = japanese ? "HWPT_PV\\KIVO_\x82\x8B" : "HWPT_PV\\KIVO_\xC4";
+    plan[2].jsonMatch = japanese ? "HWPT_PV\\KIVO_\xEF\xBD\x8B" : "HWPT_PV\\KIVO_\xC3\x84";
+    Check(GetACP() == codePage, "the ANSI code page is " + std::to_string(GetACP()));
+    for (auto& node : plan) {
+        node.instanceId = CreateNode(*node.setupClass, node.name, kNarrow, node.ids);
+    }
+    const std::vector<Node> before = ListNodes();
+
+    std::string text;
+    std::string json = "{\"identifier\":\"HWPT_PV\\\\KIVO_\",\"devices\":[";
+    size_t listed = 0;
+    for (const Node& node : before) {
+        for (const auto& planned : plan) {
+            if (planned.instanceId != node.instanceId || planned.match == nullptr) {
+                continue;
+            }
+            const Description d = Describe(node.instanceId);
+            printf("note: %s: class \"%s\" %s, CM_Get_DevNode_Status answers 0x%02lX\n", node.instanceId.c_str(),
+                   d.className.c_str(), d.classGuid.c_str(), static_cast<unsigned long>(d.status));
+            const bool present = d.status == CR_SUCCESS;
+            text += "["s + planned.match + "] " + node.instanceId + " (class";
+            text += d.className.empty() ? "" : " " + d.className;
+            text += d.classGuid.empty() ? "" : " " + d.classGuid;
+            text += present ? ", present)\r\n" : ", not present)\r\n";
+            json += listed == 0 ? "{" : ",{";
+            json += "\"hardwareId\":" + JsonText(planned.jsonMatch) + ",\"instanceId\":" + JsonText(node.instanceId) +
+                    ",\"class\":" + (d.className.empty() ? "null" : JsonText(d.className)) +
+                    ",\"classGuid\":" + (d.classGuid.empty() ? "null" : JsonText(d.classGuid)) +
+                    ",\"present\":" + (present ? "true" : "false") + "}";
+            ++listed;
+        }
+    }
+    text += "3 device nodes would be removed\r\n";
+    json += "],\"complete\":true,\"failures\":[]}\r\n";
+    Check(listed == 3, "the planned nodes are not enumerated");
+
+    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), text, "", 1, "preview");
+    CheckRun(RunProgram("hwpurge-preview.exe --json HWPT_PV\\KIVO_"), json, "", 1, "preview --json");
+    Check(ListNodes().size() == before.size(), "the preview removed nodes");
+
+    const std::string preview = g_program;
+    g_program = hwpurge;
+    const Run removal = RunProgram("hwpurge.exe HWPT_PV\\KIVO_");
+    g_program = preview;
+    Check(removal.exitCode == 0 && removal.err.empty(), "hwpurge.exe failed: " + removal.err);
+    for (const auto& planned : plan) {
+        Check(Listed(ListNodes(), planned.instanceId) == (planned.match == nullptr),
+              std::string("hwpurge.exe did not remove exactly the listed nodes: ") + planned.name);
+    }
+    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), "no device node would be removed\r\n", "", 0,
+             "preview after the removal");
+    // Windows documents this call as reading the status from the node's
+    // devnode in the device tree, with an error code for anything else.
+    // This Wine answers CR_SUCCESS for every handle, one that names no node
+    // included, so under Wine every listed node is "present".
+    // Should that change, docs/fleet.md must say so too.
+    ULONG status = 0;
+    ULONG problem = 0;
+    const CONFIGRET none = CM_Get_DevNode_Status(&status, &problem, 0x7FFF, 0);
+    printf("note: CM_Get_DevNode_Status on a handle no node has answers 0x%02lX\n", static_cast<unsigned long>(none));
+    Check(none == CR_SUCCESS, "Wine's configuration manager now refuses a handle that names no node");
+}
+
+// The fleet scripts (examples/fleet) run by cmd.exe from a folder that
+// holds them and both programs, as an engine deploys them: the detection
+// step's status before and after the remediation step, and what they write.
+void CaseFleet(const std::string& hwpurge, const std::string& scripts)
+{
+    const std::string folder = g_scratch + "\\fleet";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string files[][2] = {{g_program, "hwpurge-preview.exe"},
+                                    {hwpurge, "hwpurge.exe"},
+                                    {scripts + "\\detect.cmd", "detect.cmd"},
+                                    {scripts + "\\remediate.cmd", "remediate.cmd"}};
+    for (const auto& file : files) {
+        Check(CopyFileA(file[0].c_str(), (folder + "\\" + file[1]).c_str(), FALSE) != FALSE, "cannot copy " + file[0]);
+    }
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string preview = g_program;
+    g_program = std::string(system) + "\\cmd.exe";
+    // The identifier holds an ampersand: only the quotes keep it whole.
+    const std::string identifier = "HWPT_FL\\KIVO&REV";
+    auto step = [&](const char* script, const std::string& argument) {
+        return RunProgram("cmd.exe /c \"\"" + folder + "\\" + script + "\" " + argument + "\"");
+    };
+    const std::string none = "no device node would be removed\r\n";
+
+    CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection, nothing there");
+    using namespace std::string_literals;
+    const std::string first = CreateNode(kUsbClass, "HWPT_FL_A", kNarrow, "HWPT_FL\\KIVO&REV_01\0"s);
+    const std::string second = CreateNode(kUsbClass, "HWPT_FL_B", kNarrow, "hwpt_fl\\kivo&rev_02&mi_00\0"s);
+    const std::string other = CreateNode(kUsbClass, "HWPT_FL_C", kNarrow, "HWPT_FL\\KIVO_REV\0"s);
+
+    const Run detected = step("detect.cmd", "\"" + identifier + "\"");
+    Check(detected.exitCode == 1, "detection with two nodes: exit status " + std::to_string(detected.exitCode));
+    Check(detected.out.find("2 device nodes would be removed\r\n") != std::string::npos,
+          "detection does not list the two nodes: " + detected.out);
+    Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), "the detection step removed nodes");
+
+    CheckRun(
+        step("remediate.cmd", "\"" + identifier + "\""),
+        std::string(kBanner) + RemovalLine("HWPT_FL\\KIVO&REV_01") + RemovalLine("hwpt_fl\\kivo&rev_02&mi_00") + none,
+        "", 0, "remediation");
+    const std::vector<Node> after = ListNodes();
+    Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
+          "the remediation did not remove exactly the matching nodes");
+    CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection after the remediation");
+    // The script passes an empty argument on, which the preview refuses.
+    CheckRun(step("detect.cmd", ""), "",
+             "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n", 2,
+             "detection without a hardware ID");
+
+    g_program = preview;
+    for (const auto& file : files) {
+        DeleteFileA((folder + "\\" + file[1]).c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The built file: its version record and its manifest. Each program names
+// itself in its record.
 void CaseResources()
 {
+    const std::string fileName = g_program.substr(g_program.find_last_of('\\') + 1);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(g_program.c_str(), &ignored);
-    Check(size != 0, "hwpurge.exe has no version record");
+    Check(size != 0, fileName + " has no version record");
     if (size != 0) {
         std::vector<BYTE> info(size);
         GetFileVersionInfoA(g_program.c_str(), 0, size, info.data());
@@ -503,7 +696,7 @@ void CaseResources()
                 const char* value;  // nullptr: must be absent
             } strings[] = {
                 {"FileVersion", HWPURGE_VERSION}, {"ProductVersion", HWPURGE_VERSION},
-                {"ProductName", "hwpurge"},       {"OriginalFilename", "hwpurge.exe"},
+                {"ProductName", "hwpurge"},       {"OriginalFilename", fileName.c_str()},
                 {"CompanyName", nullptr},
             };
             for (const auto& s : strings) {
@@ -524,7 +717,7 @@ void CaseResources()
 
     HMODULE image = LoadLibraryExA(g_program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = image ? FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
-    Check(found != nullptr, "hwpurge.exe has no application manifest");
+    Check(found != nullptr, fileName + " has no application manifest");
     if (found != nullptr) {
         const char* text = static_cast<const char*>(LockResource(LoadResource(image, found)));
         const std::string manifest(text, SizeofResource(image, found));
@@ -577,6 +770,10 @@ int main(int argc, char** argv)
     } else if (which == "full-width" && argc == 6) {
         CaseFullWidth(static_cast<UINT>(atoi(argv[3])), static_cast<UINT>(atoi(argv[4])),
                       strcmp(argv[5], "removed") == 0);
+    } else if (which == "preview" && argc == 5) {
+        CasePreview(WindowsPath(argv[3]), static_cast<UINT>(atoi(argv[4])));
+    } else if (which == "fleet" && argc == 5) {
+        CaseFleet(WindowsPath(argv[3]), WindowsPath(argv[4]));
     } else if (which == "resources") {
         CaseResources();
     } else {

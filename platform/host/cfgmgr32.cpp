@@ -1,0 +1,33 @@
+// The simulated configuration manager: whether a device node is in the device
+// tree now. A node is there while it is present (its export has the Control
+// subkey Windows keeps only for started devices) and has not been removed.
+#include "platform/host/machine.h"
+
+namespace {
+
+// What Windows reports for a started node with a driver.
+const ULONG kStartedStatus = DN_DRIVER_LOADED | DN_STARTED;
+
+}  // namespace
+
+CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags)
+{
+    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    if (pulStatus == nullptr || pulProblemNumber == nullptr) {
+        return CR_INVALID_POINTER;
+    }
+    if (ulFlags != 0) {
+        return CR_INVALID_FLAG;
+    }
+    // A record's DevInst is the node's database position plus one.
+    if (dnDevInst == 0 || dnDevInst > state.database.size()) {
+        return CR_INVALID_DEVNODE;
+    }
+    const hwsim::Node& node = state.database[dnDevInst - 1];
+    if (!node.present || node.removed) {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    *pulStatus = kStartedStatus;
+    *pulProblemNumber = 0;
+    return CR_SUCCESS;
+}

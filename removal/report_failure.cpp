@@ -1,0 +1,113 @@
+#include "removal/report_failure.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct NamedCode {
+    DWORD code;
+    const char* name;
+};
+
+// The setup codes that opening the set, enumerating it, reading a node's
+// properties or its class installer's removal can answer with. The system
+// has no text for them, so the name is what an administrator can look up.
+const NamedCode kSetupCodes[] = {
+    {ERROR_NO_ASSOCIATED_CLASS, "ERROR_NO_ASSOCIATED_CLASS"},
+    {ERROR_INVALID_CLASS, "ERROR_INVALID_CLASS"},
+    {ERROR_DEVINFO_NOT_REGISTERED, "ERROR_DEVINFO_NOT_REGISTERED"},
+    {ERROR_INVALID_REG_PROPERTY, "ERROR_INVALID_REG_PROPERTY"},
+    {ERROR_NO_SUCH_DEVINST, "ERROR_NO_SUCH_DEVINST"},
+    {ERROR_INVALID_CLASS_INSTALLER, "ERROR_INVALID_CLASS_INSTALLER"},
+    {ERROR_DI_DO_DEFAULT, "ERROR_DI_DO_DEFAULT"},
+    {ERROR_DEVINFO_LIST_LOCKED, "ERROR_DEVINFO_LIST_LOCKED"},
+    {ERROR_DEVINFO_DATA_LOCKED, "ERROR_DEVINFO_DATA_LOCKED"},
+    {ERROR_DI_BAD_PATH, "ERROR_DI_BAD_PATH"},
+    {ERROR_NO_ASSOCIATED_SERVICE, "ERROR_NO_ASSOCIATED_SERVICE"},
+    {ERROR_NO_CONFIGMGR_SERVICES, "ERROR_NO_CONFIGMGR_SERVICES"},
+    {ERROR_CANT_REMOVE_DEVINST, "ERROR_CANT_REMOVE_DEVINST"},
+    {ERROR_IN_WOW64, "ERROR_IN_WOW64"},
+    {ERROR_UNKNOWN_EXCEPTION, "ERROR_UNKNOWN_EXCEPTION"},
+    {ERROR_PNP_REGISTRY_ERROR, "ERROR_PNP_REGISTRY_ERROR"},
+    {ERROR_NOT_INSTALLED, "ERROR_NOT_INSTALLED"},
+};
+
+FailureSink g_sink = nullptr;
+void* g_sinkContext = nullptr;
+
+// Strips the line break and spaces the system ends its message texts with,
+// and joins a text of several lines into one, so that a report stays one line.
+void TrimMessage(char* text)
+{
+    size_t length = strlen(text);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) {
+        text[--length] = '\0';
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const bool lineBreak = text[i] == '\r' || text[i] == '\n';
+        if (!lineBreak) {
+            text[kept++] = text[i];
+        } else if (kept > 0 && text[kept - 1] != ' ') {
+            text[kept++] = ' ';
+        }
+    }
+    text[kept] = '\0';
+}
+
+}  // namespace
+
+const char* SetupErrorName(DWORD code)
+{
+    for (const NamedCode& known : kSetupCodes) {
+        if (known.code == code) {
+            return known.name;
+        }
+    }
+    return nullptr;
+}
+
+void SetFailureSink(FailureSink sink, void* context)
+{
+    g_sink = sink;
+    g_sinkContext = context;
+}
+
+bool ReportFailure(const char* operationName)
+{
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    // Inserts are left as they stand: there are no arguments to put in them.
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    const bool hasText = length != 0 && text != nullptr;
+    if (hasText) {
+        TrimMessage(text);
+    }
+    // Windows tools write codes with the high bits set in hex; small codes
+    // stay in the decimal the system's own tools use for them.
+    char number[64];
+    const char* name = SetupErrorName(code);
+    if (name != nullptr) {
+        snprintf(number, sizeof number, "0x%08lX (%s)", static_cast<unsigned long>(code), name);
+    } else if (code >= 0x10000) {
+        snprintf(number, sizeof number, "0x%08lX", static_cast<unsigned long>(code));
+    } else {
+        snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(code));
+    }
+    if (hasText) {
+        fprintf(stderr, "hwpurge: %s failed with error %s: %s\n", operationName, number, text);
+    } else {
+        fprintf(stderr, "hwpurge: %s failed with error %s\n", operationName, number);
+    }
+    if (g_sink != nullptr) {
+        g_sink(operationName, code, hasText ? text : nullptr, g_sinkContext);
+    }
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+    SetLastError(code);
+    return false;
+}

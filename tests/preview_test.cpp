@@ -1,0 +1,393 @@
+// hwpurge-preview against hwpurge: the same nodes in the same order on the
+// sample, the workstation export and random exports in single- and
+// double-byte code pages; its exit statuses; its JSON.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/host/simulated_windows.h"
+#include "removal/hardware_id.h"
+#include "removal/preview_devices.h"
+#include "tests/child_process.h"
+#include "tests/expected_output.h"
+
+namespace {
+
+using hwtest::Result;
+using Json = nlohmann::json;
+
+const std::string kSource = HWPURGE_SOURCE_DIR;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+Result Preview(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+{
+    return hwtest::RunProgram(args, env, HWPURGE_PREVIEW_PROGRAM);
+}
+
+// The entries hwpurge's removal lines name, in order.
+std::vector<std::string> RemovedEntries(const std::string& out)
+{
+    const std::string head = " Removed: KIVO Device with ID [";
+    std::vector<std::string> entries;
+    std::istringstream stream(out);
+    for (std::string line; std::getline(stream, line);) {
+        if (line.rfind(head, 0) == 0 && line.size() >= head.size() + 2) {
+            entries.push_back(line.substr(head.size(), line.size() - head.size() - 2));
+        }
+    }
+    return entries;
+}
+
+std::u16string FromUtf8(const std::string& text)
+{
+    return hwsim::AnsiToWide(text, 65001);
+}
+
+// Runs the preview (text and JSON) and then hwpurge on a copy of `content`,
+// in code page `acp`, and checks that they name the same entries in the
+// same order, that the preview left the file as it was, and that after
+// hwpurge the preview finds nothing.
+std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp, const std::string& identifier,
+                                            const std::string& what)
+{
+    SCOPED_TRACE(what + " / identifier " + identifier + " / code page " + std::to_string(acp));
+    // ctest runs tests side by side: one file per test.
+    const std::string file = testing::TempDir() + "hwpurge-preview-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".reg";
+    WriteFile(file, content);
+    const std::vector<std::string> env = {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_ACP=" + std::to_string(acp)};
+
+    const Result text = Preview({identifier}, env);
+    const Result json = Preview({"--json", identifier}, env);
+    EXPECT_TRUE(ReadFile(file) == content) << "the preview changed the database file";
+    const Result removal = hwtest::RunProgram({identifier}, env);
+    const std::vector<std::string> removed = RemovedEntries(removal.out);
+
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(text.status, removed.empty() ? 0 : 1);
+    EXPECT_EQ(json.status, text.status);
+    // One line per node, "[entry] ...", then the count.
+    std::vector<std::string> lines;
+    std::istringstream stream(text.out);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    EXPECT_EQ(lines.size(), removed.size() + 1) << text.out;
+    if (lines.size() != removed.size() + 1) {
+        return removed;
+    }
+    for (size_t i = 0; i < removed.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind("[" + removed[i] + "] ", 0), 0u) << lines[i];
+    }
+    const size_t n = removed.size();
+    EXPECT_EQ(lines.back(), n == 0   ? "no device node would be removed"
+                            : n == 1 ? "1 device node would be removed"
+                                     : std::to_string(n) + " device nodes would be removed");
+
+    // The JSON's entries, back in the code page, are hwpurge's.
+    const Json document = Json::parse(json.out);
+    EXPECT_EQ(document["devices"].size(), n);
+    for (size_t i = 0; i < n && i < document["devices"].size(); ++i) {
+        const std::string entry = document["devices"][i]["hardwareId"];
+        EXPECT_EQ(hwsim::WideToAnsi(FromUtf8(entry), acp), removed[i]);
+    }
+    EXPECT_EQ(document["failures"], Json::array());
+
+    const Result after = Preview({identifier}, env);
+    EXPECT_EQ(after.out, "no device node would be removed\n");
+    EXPECT_EQ(after.status, 0);
+    remove(file.c_str());
+    return removed;
+}
+
+// ---------------------------------------------------------------------------
+// Random exports
+
+const char16_t* const kPieces[] = {
+    u"USB\\",        u"VID_1A2B", u"vid_1a2b", u"&PID_4100", u"&pid_0720", u"&MI_0", u"A", u"b", u"1", u"_", u"&",
+    u"\u00E9",  // in 1252, not in 932
+    u"\u00C4",
+    u"\uFF2B\uFF29",  // full-width K I: in 932, not in 1252
+    u"\uFF4B\uFF49",  // full-width k i
+    u"\u30AB",        // katakana
+    u"\u6F22",        // a kanji
+};
+
+std::string Utf16LeHex(const std::u16string& text)
+{
+    std::string hex;
+    char byte[8];
+    for (char16_t c : text) {
+        snprintf(byte, sizeof byte, "%02x,%02x,", c & 0xFF, c >> 8);
+        hex += byte;
+    }
+    return hex + "00,00";
+}
+
+std::u16string RandomEntry(std::mt19937* random)
+{
+    std::u16string entry = u"USB\\";
+    const size_t pieces = 1 + (*random)() % 5;
+    for (size_t i = 0; i < pieces; ++i) {
+        entry += kPieces[(*random)() % (sizeof kPieces / sizeof kPieces[0])];
+    }
+    return entry;
+}
+
+// A "Windows Registry Editor Version 5.00" export in UTF-8 of `count` nodes
+// with random hardware-ID lists; the entries used are added to `entries`.
+std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16string>* entries)
+{
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string key = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\DEV" + std::to_string(i) +
+                                "\\" + std::to_string((*random)() % 1000);
+        text += key + "]\r\n";
+        const size_t ids = (*random)() % 4;  // 0: no property
+        if (ids > 0) {
+            std::u16string list;
+            for (size_t j = 0; j < ids; ++j) {
+                const std::u16string entry = RandomEntry(random);
+                entries->push_back(entry);
+                list += entry + u'\0';
+            }
+            text += "\"HardwareID\"=hex(7):" + Utf16LeHex(list) + "\r\n";
+        }
+        const bool withClass = (*random)() % 2 == 0;
+        const bool present = ((*random)() & 4) != 0;
+        if (withClass) {
+            text += "\"Class\"=\"USB\"\r\n\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
+        }
+        if (present) {
+            text += "\r\n" + key + "\\Control]\r\n\"ActiveService\"=\"usbccgp\"\r\n";
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+// A prefix of one of the entries, in the code page, ASCII case flipped.
+std::string RandomIdentifier(std::mt19937* random, const std::vector<std::u16string>& entries, UINT acp)
+{
+    const std::u16string& entry = entries[(*random)() % entries.size()];
+    std::string identifier = hwsim::WideToAnsi(entry.substr(0, 4 + (*random)() % (entry.size() - 3)), acp);
+    for (char& c : identifier) {
+        if (((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) && (*random)() % 2 == 0) {
+            c = static_cast<char>(c ^ 0x20);
+        }
+    }
+    return identifier;
+}
+
+TEST(Preview, ListsWhatHwpurgeRemovesOnTheSampleAndTheWorkstation)
+{
+    const std::string sample = hwsim::SampleExport();
+    const std::string workstation = ReadFile(kSource + "/examples/workstation-enum.reg");
+    for (const char* identifier : {"usb\\vid_1a2b&pid_4100", "USB\\VID_1A2B", "PCI\\VEN_10DE", "USB"}) {
+        CompareWithRemoval(sample, 1252, identifier, "sample");
+        CompareWithRemoval(workstation, 1252, identifier, "workstation");
+    }
+}
+
+TEST(Preview, ListsWhatHwpurgeRemovesOnRandomExports)
+{
+    std::mt19937 random(20261208);
+    size_t removed = 0;
+    size_t nonAscii = 0;
+    for (UINT acp : {1252u, 932u, 936u}) {
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::u16string> entries;
+            const std::string content = RandomExport(&random, 24, &entries);
+            ASSERT_FALSE(entries.empty());
+            for (int i = 0; i < 3; ++i) {
+                for (const std::string& entry :
+                     CompareWithRemoval(content, acp, RandomIdentifier(&random, entries, acp),
+                                        "random export " + std::to_string(round))) {
+                    ++removed;
+                    nonAscii += std::any_of(entry.begin(), entry.end(), [](char c) { return (c & 0x80) != 0; });
+                }
+            }
+        }
+    }
+    // The runs must have had something to compare.
+    EXPECT_GT(removed, 20u);
+    EXPECT_GT(nonAscii, 5u);
+    printf("random exports: %zu entries listed and removed, %zu of them not ASCII\n", removed, nonAscii);
+}
+
+// ---------------------------------------------------------------------------
+// Command line, exit status, JSON
+
+struct StatusCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int status;
+    std::string lastLine;  // of standard output; "" when there must be none
+    std::string err;
+};
+
+TEST(Preview, ExitStatusTellsNoneSomeMisuseOrIncomplete)
+{
+    const std::string usage = "usage: hwpurge-preview [--json] <Hardware_ID>\n";
+    const std::string empty = "hwpurge-preview: the hardware ID is empty; it would match every device node\n";
+    const StatusCase cases[] = {
+        {"no argument", {}, {}, 2, "", usage},
+        {"--json alone", {"--json"}, {}, 2, "", usage},
+        {"two identifiers", {"USB", "PCI"}, {}, 2, "", usage},
+        {"option after the identifier", {"USB", "--json"}, {}, 2, "", usage},
+        {"mistyped option", {"--jsn", "USB"}, {}, 2, "", usage},
+        {"mistyped option alone", {"--jsn"}, {}, 2, "", usage},
+        {"empty identifier", {""}, {}, 2, "", empty},
+        {"empty identifier, JSON", {"--json", ""}, {}, 2, "", empty},
+        {"nothing matches", {"PCI\\VEN_10DE"}, {}, 0, "no device node would be removed", ""},
+        {"one matches", {"USB\\VID_1A2B&PID_0720"}, {}, 1, "1 device node would be removed", ""},
+        {"the set cannot be opened",
+         {"USB"},
+         {"HWPURGE_SIM_FAULTS=open=5"},
+         3,
+         "the list is incomplete: no device node was listed",
+         "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n"},
+        {"a read fails after a match",
+         {"USB\\VID_1A2B&PID_4100"},
+         {"HWPURGE_SIM_FAULTS=read@3=0xE000020B"},
+         3,
+         "the list is incomplete: at least 1 device node would be removed",
+         "hwpurge: GetDeviceRegistryProperty failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
+        {"the enumeration fails",
+         {"USB\\VID_1A2B&PID_4100"},
+         {"HWPURGE_SIM_FAULTS=enum@2=6"},
+         3,
+         "the list is incomplete: at least 1 device node would be removed",
+         "hwpurge: EnumDeviceInfo failed with error 6: The handle is invalid.\n"},
+    };
+    for (const StatusCase& c : cases) {
+        const Result r = Preview(c.args, c.env);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        if (c.lastLine.empty()) {
+            EXPECT_EQ(r.out, "") << c.name;
+        } else {
+            EXPECT_GE(r.out.size(), c.lastLine.size() + 1) << c.name;
+            EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), c.lastLine.size() + 1)), c.lastLine + "\n")
+                << c.name;
+        }
+    }
+}
+
+TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
+{
+    const Result listed = Preview({"--json", "usb\\vid_1a2b&pid_4100"});
+    EXPECT_EQ(listed.status, 1);
+    const Json expected = Json::parse(R"({"identifier":"usb\\vid_1a2b&pid_4100","devices":[
+        {"hardwareId":"USB\\VID_1A2B&PID_4100&REV_0200","instanceId":"USB\\VID_1A2B&PID_4100\\K41000123",
+         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":true},
+        {"hardwareId":"usb\\vid_1a2b&pid_4100&mi_01","instanceId":"USB\\VID_0BDA&PID_5411\\6&3A4B5C&0&4",
+         "class":"USB","classGuid":"{36fc9e60-c465-11cf-8056-444553540000}","present":false},
+        {"hardwareId":"USB\\VID_1A2B&PID_4100&REV_0200&MI_00",
+         "instanceId":"USB\\VID_1A2B&PID_4100&MI_00\\8&19C2A1&0&0000",
+         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":false}],
+        "complete":true,"failures":[]})");
+    EXPECT_EQ(Json::parse(listed.out), expected);
+
+    const Result failed = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=enum@2=0x20001"});
+    EXPECT_EQ(failed.status, 3);
+    const Json document = Json::parse(failed.out);
+    EXPECT_EQ(document["devices"].size(), 1u);
+    EXPECT_EQ(document["complete"], false);
+    EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":131073,"text":null}])"));
+
+    // No memory for the first listed node's instance ID (block 4: the
+    // identifier's conversion and the lists read up to it take blocks 0-3):
+    // it is listed without it, with its own failure, and the walk goes on.
+    const Result described = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=alloc@4"});
+    EXPECT_EQ(described.status, 1);
+    const Json devices = Json::parse(described.out)["devices"];
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0]["instanceId"], nullptr);
+    EXPECT_EQ(devices[0]["class"], "Image");
+    EXPECT_EQ(devices[0]["failures"][0]["operation"], "LocalAlloc");
+    EXPECT_FALSE(devices[1].contains("failures"));
+}
+
+TEST(Preview, JsonIsUtf8WhateverTheCodePage)
+{
+    const std::string file = testing::TempDir() + "hwpurge-preview-unicode.reg";
+    // UTF-8 export: an accented entry and a full-width one, with a quote,
+    // a backslash and a tab in the class name.
+    WriteFile(file,
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n"
+              "\"HardwareID\"=\"USB\\\\KIVO_CAF\xC3\x89\"\r\n"
+              "\"Class\"=hex(1):22,00,5c,00,09,00,00,00\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2]\r\n"
+              "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\"\r\n");
+    const struct {
+        UINT acp;
+        std::vector<std::string> entries;  // as JSON gives them: UTF-8
+    } cases[] = {
+        {1252, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_??"}},  // no full-width letters in 1252
+        {932, {"USB\\KIVO_CAF?", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
+        {65001, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
+    };
+    for (const auto& c : cases) {
+        const Result r =
+            Preview({"--json", "usb\\kivo_"}, {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_ACP=" + std::to_string(c.acp)});
+        const Json document = Json::parse(r.out);
+        ASSERT_EQ(document["devices"].size(), 2u) << c.acp;
+        EXPECT_EQ(document["devices"][0]["hardwareId"], c.entries[0]) << c.acp;
+        EXPECT_EQ(document["devices"][1]["hardwareId"], c.entries[1]) << c.acp;
+        EXPECT_EQ(document["devices"][0]["class"], "\"\\\t") << c.acp;
+        EXPECT_EQ(document["devices"][1]["class"], nullptr) << c.acp;
+    }
+    // A byte that is no character of the code page still gives valid JSON.
+    const Result odd = Preview({"--json", "USB\\\x81\x8D"}, {"HWPURGE_DEVICE_DB=" + file});
+    EXPECT_EQ(Json::parse(odd.out)["identifier"], "USB\\\xEF\xBF\xBD\xEF\xBF\xBD");
+    remove(file.c_str());
+}
+
+// In the process: no class installer call, nothing removed, every block
+// given back, whichever allocation fails.
+TEST(Preview, ChangesNothingAndLeaksNothingWhateverFails)
+{
+    for (long failing = -1; failing < 24; ++failing) {
+        hwsim::Reset();
+        hwsim::SetDatabase(hwsim::SampleDatabase());
+        TakeNarrowCodePage();
+        hwsim::Faults faults;
+        faults.allocFailAt = failing;
+        hwsim::SetFaults(faults);
+        DWORD listed = 0;
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        PreviewDevicesByHardwareId("USB\\VID_1A2B", kPreviewJson, &listed);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(Json::accept(out)) << "allocation " << failing << ": " << out;
+        EXPECT_TRUE(hwsim::CallsOf(hwsim::Op::CallClassInstaller).empty());
+        EXPECT_EQ(hwsim::RemainingInstanceIds().size(), hwsim::Database().size());
+        EXPECT_EQ(hwsim::OutstandingBlocks(), 0u) << "allocation " << failing;
+        EXPECT_EQ(hwsim::OpenSets(), 0u);
+    }
+}
+
+}  // namespace
