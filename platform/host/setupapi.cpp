@@ -65,7 +65,7 @@ BOOL ReadClassProperty(const Node& node, DWORD property, PDWORD type, PBYTE buff
     if (type != nullptr) {
         *type = REG_SZ;
     }
-    if (bufferSize < size) {
+    if (bufferSize < size || buffer == nullptr) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     memcpy(buffer, text.c_str(), size);
@@ -233,7 +233,7 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     if (RequiredSize != nullptr) {
         *RequiredSize = size;
     }
-    if (DeviceInstanceIdSize < size) {
+    if (DeviceInstanceIdSize < size || DeviceInstanceId == nullptr) {
         return hwsim::Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     memcpy(DeviceInstanceId, node.instanceId.c_str(), size);

@@ -238,8 +238,8 @@ void OtherPropertiesAreNotAnsweredWithTheHardwareIds()
     // A number no property has.
     DWORD required = kSentinel;
     SetLastError(kSentinel);
-    const BOOL ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, kPastLastProperty, nullptr, nullptr,
-                                                       0, &required);
+    const BOOL ret =
+        SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, kPastLastProperty, nullptr, nullptr, 0, &required);
     const DWORD error = GetLastError();
     FACT_OK(!ret, "a property number past the last was answered");
     // Wine refuses the number without setting the last error.
