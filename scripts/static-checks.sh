@@ -20,5 +20,5 @@ cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-sup
   -I . --library=googletest -D__linux__ \
   --suppress=useStlAlgorithm --suppress=missingIncludeSystem --suppress=cstyleCast \
   --suppress=constParameter:platform/host/setupapi.cpp --suppress=constParameter:platform/host/kernel32.cpp \
-  cli removal platform/host tests/*.cpp fuzz bench
+  cli removal platform/host tests/*.cpp tests/facts fuzz bench
 echo "static checks clean"

@@ -36,8 +36,12 @@ const CodePageInfo kCodePages[] = {
     {65001, nullptr, 4, {}},
 };
 
+// The ANSI code page of a Western European Windows, the one a machine starts
+// with unless told otherwise.
+const UINT kDefaultAnsiCodePage = 1252;
+
 struct CodePageState {
-    UINT ansiCodePage = 1252;
+    UINT ansiCodePage = kDefaultAnsiCodePage;
     bool caseInformationMissing = false;
     std::map<BYTE, BYTE> extraCapitals;  // capital -> small
 };
@@ -127,7 +131,8 @@ bool DecodeOne(iconv_t cd, const char* bytes, size_t width, char32_t* c)
     if (rc == static_cast<size_t>(-1) || srcLeft != 0 || sizeof out - dstLeft != 4) {
         return false;
     }
-    *c = out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<char32_t>(out[3]) << 24);
+    *c = static_cast<char32_t>(out[0]) | (static_cast<char32_t>(out[1]) << 8) | (static_cast<char32_t>(out[2]) << 16) |
+         (static_cast<char32_t>(out[3]) << 24);
     return true;
 }
 

@@ -18,7 +18,7 @@ namespace hwsim {
 const long kNever = -1;
 
 // Calls recorded before the machine decides the program is looping.
-const size_t kCallLimit = 4000000;
+const size_t kCallLimit = 1000000;
 
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {

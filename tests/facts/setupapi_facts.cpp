@@ -30,7 +30,7 @@ std::string Hex(DWORD value)
 void Check(bool ok, int line, const std::string& message)
 {
     if (!ok) {
-        ReportFailure(line, message);
+        ReportFailure("setupapi_facts.cpp", line, message);
     }
 }
 
@@ -81,7 +81,7 @@ std::string HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* record)
     return std::string(reinterpret_cast<const char*>(buffer), required < sizeof buffer ? required : sizeof buffer);
 }
 
-// One node made to `spec` among the machine's own, taken from a fresh set.
+// One node made as `node` says, among the machine's own, taken from a fresh set.
 struct OneNode {
     HDEVINFO set = INVALID_HANDLE_VALUE;
     SP_DEVINFO_DATA record = {};
@@ -89,10 +89,10 @@ struct OneNode {
     DWORD members = 0;
     bool ready = false;
 
-    explicit OneNode(const NodeSpec& spec)
+    explicit OneNode(const NodeToMake& node)
     {
         std::vector<DWORD> indexes;
-        if (!MakeNodes({spec}, &indexes, &members)) {
+        if (!MakeNodes({node}, &indexes, &members)) {
             return;
         }
         index = indexes[0];

@@ -26,7 +26,7 @@ namespace facts {
 
 // One node to make: its hardware-ID property as REG_MULTI_SZ bytes (each
 // entry with its NUL, then the closing NUL), or none at all.
-struct NodeSpec {
+struct NodeToMake {
     bool hasHardwareIds;
     std::string hardwareIds;
 };
@@ -34,11 +34,11 @@ struct NodeSpec {
 // Makes the nodes and answers their member indexes in a set of every class
 // opened afterwards, and that set's number of members; false after reporting
 // why when it cannot.
-bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, DWORD* members);
+bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members);
 // Whether the platform is Wine, whose answers differ from Windows' in places.
 bool OnWine();
-// Records one check that failed.
-void ReportFailure(int line, const std::string& message);
+// Records one check that failed, at `file`:`line`.
+void ReportFailure(const char* file, int line, const std::string& message);
 
 // The facts.
 struct Fact {

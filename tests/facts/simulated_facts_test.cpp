@@ -7,16 +7,16 @@
 
 namespace facts {
 
-bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, DWORD* members)
+bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
 {
     const char guid[] = "{4d36e97d-e325-11ce-bfc1-08002be10318}";
     // The machine's own nodes before and after, so that no index is trivial.
     std::vector<hwsim::Node> nodes = {hwsim::MakeNode("ROOT\\MACHINE\\0000", guid, true, {"ROOT\\MACHINE"})};
     indexes->clear();
-    for (const NodeSpec& spec : specs) {
+    for (const NodeToMake& node : nodesToMake) {
         const std::string id = "ROOT\\HWPT_FACT\\" + std::to_string(nodes.size());
         indexes->push_back(static_cast<DWORD>(nodes.size()));
-        nodes.push_back(spec.hasHardwareIds ? hwsim::MakeNodeWithBytes(id, guid, false, spec.hardwareIds)
+        nodes.push_back(node.hasHardwareIds ? hwsim::MakeNodeWithBytes(id, guid, false, node.hardwareIds)
                                             : hwsim::MakeNodeWithoutIds(id, guid, false));
     }
     nodes.push_back(hwsim::MakeNodeWithoutIds("ROOT\\MACHINE\\0001", guid, true));
@@ -30,9 +30,9 @@ bool OnWine()
     return false;
 }
 
-void ReportFailure(int line, const std::string& message)
+void ReportFailure(const char* file, int line, const std::string& message)
 {
-    ADD_FAILURE_AT("tests/facts/setupapi_facts.cpp", line) << message;
+    ADD_FAILURE_AT((std::string("tests/facts/") + file).c_str(), line) << message;
 }
 
 void PrintTo(const Fact& fact, std::ostream* os)

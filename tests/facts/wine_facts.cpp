@@ -17,23 +17,23 @@ int g_made = 0;
 const DWORD kMaxInstanceId = 201;
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-// Registers a never-started node ROOT\HWPT_FACT<n>\NNNN with `spec`'s
+// Registers a never-started node ROOT\HWPT_FACT<n>\NNNN with the node's
 // property; its instance ID, or "" after reporting why not.
-std::string CreateNode(const NodeSpec& spec)
+std::string CreateNode(const NodeToMake& node)
 {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) {
-        ReportFailure(__LINE__, "SetupDiCreateDeviceInfoList failed");
+        ReportFailure("wine_facts.cpp", __LINE__, "SetupDiCreateDeviceInfoList failed");
         return "";
     }
     const std::string name = "HWPT_FACT" + std::to_string(++g_made);
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
     BOOL ok = SetupDiCreateDeviceInfoA(set, name.c_str(), &kSystemClass, nullptr, nullptr, DICD_GENERATE_ID, &data);
-    if (ok && spec.hasHardwareIds) {
+    if (ok && node.hasHardwareIds) {
         ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
-                                               reinterpret_cast<const BYTE*>(spec.hardwareIds.data()),
-                                               static_cast<DWORD>(spec.hardwareIds.size()));
+                                               reinterpret_cast<const BYTE*>(node.hardwareIds.data()),
+                                               static_cast<DWORD>(node.hardwareIds.size()));
     }
     if (ok) {
         ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr);
@@ -43,7 +43,8 @@ std::string CreateNode(const NodeSpec& spec)
         ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
     }
     if (!ok) {
-        ReportFailure(__LINE__, "creating node " + name + " failed with error " + std::to_string(GetLastError()));
+        ReportFailure("wine_facts.cpp", __LINE__,
+                      "creating node " + name + " failed with error " + std::to_string(GetLastError()));
     }
     SetupDiDestroyDeviceInfoList(set);
     return ok ? std::string(id) : std::string();
@@ -51,21 +52,21 @@ std::string CreateNode(const NodeSpec& spec)
 
 }  // namespace
 
-bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, DWORD* members)
+bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
 {
     std::vector<std::string> ids;
-    for (const NodeSpec& spec : specs) {
-        ids.push_back(CreateNode(spec));
+    for (const NodeToMake& node : nodesToMake) {
+        ids.push_back(CreateNode(node));
         if (ids.back().empty()) {
             return false;
         }
     }
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
-        ReportFailure(__LINE__, "listing the nodes failed");
+        ReportFailure("wine_facts.cpp", __LINE__, "listing the nodes failed");
         return false;
     }
-    indexes->assign(specs.size(), static_cast<DWORD>(-1));
+    indexes->assign(nodesToMake.size(), static_cast<DWORD>(-1));
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
     DWORD index = 0;
@@ -82,7 +83,7 @@ bool MakeNodes(const std::vector<NodeSpec>& specs, std::vector<DWORD>* indexes, 
     *members = index;
     for (size_t i = 0; i < ids.size(); ++i) {
         if ((*indexes)[i] == static_cast<DWORD>(-1)) {
-            ReportFailure(__LINE__, "node " + ids[i] + " is not listed after it was made");
+            ReportFailure("wine_facts.cpp", __LINE__, "node " + ids[i] + " is not listed after it was made");
             return false;
         }
     }
@@ -95,10 +96,10 @@ bool OnWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-void ReportFailure(int line, const std::string& message)
+void ReportFailure(const char* file, int line, const std::string& message)
 {
     ++g_failures;
-    printf("FAIL: %s: setupapi_facts.cpp:%d: %s\n", g_fact, line, message.c_str());
+    printf("FAIL: %s: %s:%d: %s\n", g_fact, file, line, message.c_str());
 }
 
 }  // namespace facts
