@@ -60,7 +60,6 @@ PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD pro
         }
         if (*buffer != nullptr) {
             LocalFree(*buffer);
-            *buffer = nullptr;
         }
         *buffer = static_cast<BYTE*>(LocalAlloc(LPTR, required));
         if (*buffer == nullptr) {
