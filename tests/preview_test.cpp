@@ -1,6 +1,8 @@
 // hwpurge-preview against hwpurge: the same nodes in the same order on the
 // sample, the workstation export and random exports in single- and
 // double-byte code pages; its exit statuses; its JSON.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
 #include "removal/preview_devices.h"
+
 #include "tests/child_process.h"
 #include "tests/expected_output.h"
 
@@ -70,9 +73,11 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
                                             const std::string& what)
 {
     SCOPED_TRACE(what + " / identifier " + identifier + " / code page " + std::to_string(acp));
-    // ctest runs tests side by side: one file per test.
+    // ctest runs tests side by side, and two runs may share the machine: one
+    // file per test and process.
     const std::string file = testing::TempDir() + "hwpurge-preview-" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".reg";
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                             std::to_string(getpid()) + ".reg";
     WriteFile(file, content);
     const std::vector<std::string> env = {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_ACP=" + std::to_string(acp)};
 
@@ -331,7 +336,7 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
 
 TEST(Preview, JsonIsUtf8WhateverTheCodePage)
 {
-    const std::string file = testing::TempDir() + "hwpurge-preview-unicode.reg";
+    const std::string file = testing::TempDir() + "hwpurge-preview-unicode-" + std::to_string(getpid()) + ".reg";
     // UTF-8 export: an accented entry and a full-width one, with a quote,
     // a backslash and a tab in the class name.
     WriteFile(file,

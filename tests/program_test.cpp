@@ -1,5 +1,7 @@
 // The built host program, run as a child process: exact bytes on both
 // streams and the exit status.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -89,7 +91,7 @@ TEST(Program, ArgumentsOutputAndExitStatus)
 TEST(Program, DoubleByteSystemCodePage)
 {
     // Full-width small letters, stored as UTF-16 as Windows stores them.
-    const std::string path = testing::TempDir() + "hwpurge-full-width.reg";
+    const std::string path = testing::TempDir() + "hwpurge-full-width-" + std::to_string(getpid()) + ".reg";
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     fputs(
