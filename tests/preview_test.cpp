@@ -20,6 +20,7 @@
 
 #include "tests/child_process.h"
 #include "tests/expected_output.h"
+#include "tests/files.h"
 
 namespace {
 
@@ -28,18 +29,8 @@ using Json = nlohmann::json;
 
 const std::string kSource = HWPURGE_SOURCE_DIR;
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
+using hwtest::ReadFile;
+using hwtest::WriteFile;
 
 Result Preview(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
 {

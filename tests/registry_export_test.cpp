@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/host/registry_export.h"
+#include "tests/files.h"
 
 namespace {
 
@@ -344,13 +345,7 @@ TEST(RegistryExport, RefusesALineThatEndsInsideACharacterInCodePage932)
     }
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+using hwtest::ReadFile;
 
 // Cuts and corruptions of real exports: each either reads or names a line
 // of the file; the sanitizer build sees any read out of bounds.

@@ -21,23 +21,14 @@
 #include "removal/remove_devices.h"
 #include "tests/child_process.h"
 #include "tests/expected_output.h"
+#include "tests/files.h"
 
 namespace {
 
 const std::string kSource = HWPURGE_SOURCE_DIR;
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
+using hwtest::ReadFile;
+using hwtest::WriteFile;
 
 std::vector<std::string> Entries(const std::string& folder)
 {

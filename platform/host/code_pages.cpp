@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace hwsim {
 namespace {
@@ -52,21 +53,28 @@ CodePageState& Pages()
     return state;
 }
 
-// One converter per code page, opened on first use and kept for the life of
-// the process (never destroyed, so that they stay reachable at exit).
-iconv_t Encoder(UINT codePage)
+enum Direction { kToCodePage, kFromCodePage };
+
+// One converter per code page and direction, between it and UTF-32LE, opened
+// on first use and kept for the life of the process (never destroyed, so
+// that they stay reachable at exit).
+iconv_t Converter(UINT codePage, Direction direction)
 {
-    static auto* const encoders = new std::map<UINT, iconv_t>;
-    const auto found = encoders->find(codePage);
-    if (found != encoders->end()) {
+    static auto* const converters = new std::map<std::pair<UINT, Direction>, iconv_t>;
+    const auto key = std::make_pair(codePage, direction);
+    const auto found = converters->find(key);
+    if (found != converters->end()) {
         return found->second;
     }
-    const char* name = codePage == CP_UTF7 ? "UTF-7" : nullptr;
+    const char* name = codePage == CP_UTF7 ? "UTF-7" : codePage == CP_UTF8 ? "UTF-8" : nullptr;
     if (const CodePageInfo* info = FindCodePage(codePage)) {
         name = info->iconvName != nullptr ? info->iconvName : name;
     }
-    iconv_t cd = name != nullptr ? iconv_open(name, "UTF-32LE") : reinterpret_cast<iconv_t>(-1);
-    (*encoders)[codePage] = cd;
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    if (name != nullptr) {
+        cd = direction == kToCodePage ? iconv_open(name, "UTF-32LE") : iconv_open("UTF-32LE", name);
+    }
+    (*converters)[key] = cd;
     return cd;
 }
 
@@ -93,23 +101,6 @@ void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
         return;
     }
     out->append(encoded, static_cast<size_t>(dst - encoded));
-}
-
-// One decoder per code page, kept like the encoders; UTF-8 included.
-iconv_t Decoder(UINT codePage)
-{
-    static auto* const decoders = new std::map<UINT, iconv_t>;
-    const auto found = decoders->find(codePage);
-    if (found != decoders->end()) {
-        return found->second;
-    }
-    const char* name = codePage == CP_UTF8 ? "UTF-8" : nullptr;
-    if (const CodePageInfo* info = FindCodePage(codePage)) {
-        name = info->iconvName != nullptr ? info->iconvName : name;
-    }
-    iconv_t cd = name != nullptr ? iconv_open("UTF-32LE", name) : reinterpret_cast<iconv_t>(-1);
-    (*decoders)[codePage] = cd;
-    return cd;
 }
 
 // One character of `width` bytes as a code point; false when the code page
@@ -222,7 +213,7 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
                 AppendUtf8(c, &out);
             }
         } else {
-            AppendEncoded(Encoder(codePage), c, &out);
+            AppendEncoded(Converter(codePage, kToCodePage), c, &out);
         }
     }
     return out;
@@ -231,7 +222,7 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
 std::u16string AnsiToWide(const std::string& bytes, UINT codePage)
 {
     std::u16string wide;
-    iconv_t cd = Decoder(codePage);
+    iconv_t cd = Converter(codePage, kFromCodePage);
     size_t pos = 0;
     while (pos < bytes.size()) {
         const auto b = static_cast<unsigned char>(bytes[pos]);

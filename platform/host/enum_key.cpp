@@ -108,6 +108,20 @@ bool StringBytes(EnumReading* r, const Entry& entry, std::string* out)
     return true;
 }
 
+// A text value (ClassGUID, Class) as the node keeps it: up to its first NUL.
+bool TakeText(EnumReading* r, const Entry& entry, bool stringType, std::string* text)
+{
+    const ValueData& data = entry.data;
+    text->clear();
+    if (data.isString) {
+        *text = ToAnsi(*r, data.text);
+    } else if (stringType && !StringBytes(r, entry, text)) {
+        return false;
+    }
+    text->resize(strnlen(text->c_str(), text->size()));
+    return true;
+}
+
 // Takes a value of the node's own key.
 bool TakeValue(EnumReading* r, const Entry& entry)
 {
@@ -127,25 +141,9 @@ bool TakeValue(EnumReading* r, const Entry& entry)
             node.hardwareId = data.bytes;
         }
     } else if (SameName(entry.valueName, "ClassGUID")) {
-        node.classGuid.clear();
-        if (data.isString) {
-            node.classGuid = ToAnsi(*r, data.text);
-        } else if (stringType) {
-            if (!StringBytes(r, entry, &node.classGuid)) {
-                return false;
-            }
-        }
-        node.classGuid.resize(strnlen(node.classGuid.c_str(), node.classGuid.size()));
+        return TakeText(r, entry, stringType, &node.classGuid);
     } else if (SameName(entry.valueName, "Class")) {
-        node.className.clear();
-        if (data.isString) {
-            node.className = ToAnsi(*r, data.text);
-        } else if (stringType) {
-            if (!StringBytes(r, entry, &node.className)) {
-                return false;
-            }
-        }
-        node.className.resize(strnlen(node.className.c_str(), node.className.size()));
+        return TakeText(r, entry, stringType, &node.className);
     }
     return true;
 }
