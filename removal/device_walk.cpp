@@ -12,6 +12,13 @@ const char kEnumName[] = "EnumDeviceInfo";
 const char kReadName[] = "GetDeviceRegistryProperty";
 const char kAllocName[] = "LocalAlloc";
 
+BOOL RegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, BYTE* buffer, DWORD bufferSize,
+                      DWORD* required)
+{
+    DWORD dataType = 0;  // not examined
+    return SetupDiGetDeviceRegistryPropertyA(set, record, property, &dataType, buffer, bufferSize, required);
+}
+
 // Examines one node; returns false when the walk must end.
 bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier, MatchHandler onMatch, void* context)
 {
@@ -34,13 +41,12 @@ bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier
 
 }  // namespace
 
-PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, const char* readName,
-                                BYTE** buffer, DWORD* size)
+PropertyRead ReadNodeBytes(HDEVINFO set, SP_DEVINFO_DATA* record, NodeBytesCall call, DWORD what, const char* readName,
+                           BYTE** buffer, DWORD* size)
 {
     DWORD bufferSize = 0;
     DWORD required = 0;
-    DWORD dataType = 0;
-    while (!SetupDiGetDeviceRegistryPropertyA(set, record, property, &dataType, *buffer, bufferSize, &required)) {
+    while (!call(set, record, what, *buffer, bufferSize, &required)) {
         const DWORD code = GetLastError();
         if (code == ERROR_INVALID_DATA) {
             return kPropertyMissing;
@@ -71,6 +77,12 @@ PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD pro
     // Never trust a reported length beyond the bytes we actually own.
     *size = required < bufferSize ? required : bufferSize;
     return kPropertyRead;
+}
+
+PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, const char* readName,
+                                BYTE** buffer, DWORD* size)
+{
+    return ReadNodeBytes(set, record, RegistryProperty, property, readName, buffer, size);
 }
 
 bool WalkMatchingDevices(const char* identifier, MatchHandler onMatch, void* context)

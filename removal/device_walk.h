@@ -24,9 +24,18 @@ enum PropertyRead {
     kPropertyFailed,   // an unexpected failure, already reported
 };
 
-// Reads one property of a node into a buffer of exactly the size the
-// platform asks for, from the local heap. A failed read is reported under
-// `readName`, a failed allocation as LocalAlloc. The caller frees *buffer
-// with LocalFree in every outcome.
+// One way of asking the platform for bytes of a node (`what`: which ones),
+// answering as SetupDiGetDeviceRegistryPropertyA answers.
+typedef BOOL (*NodeBytesCall)(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD what, BYTE* buffer, DWORD bufferSize,
+                              DWORD* required);
+
+// Reads bytes of a node into a buffer of exactly the size the platform asks
+// for, from the local heap. A failed read is reported under `readName`, a
+// failed allocation as LocalAlloc. The caller frees *buffer with LocalFree
+// in every outcome.
+PropertyRead ReadNodeBytes(HDEVINFO set, SP_DEVINFO_DATA* record, NodeBytesCall call, DWORD what, const char* readName,
+                           BYTE** buffer, DWORD* size);
+
+// ReadNodeBytes of one registry property of the node.
 PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, const char* readName,
                                 BYTE** buffer, DWORD* size);

@@ -13,7 +13,6 @@ namespace {
 const char kInstanceIdName[] = "GetDeviceInstanceId";
 const char kClassName[] = "GetDeviceRegistryProperty(CLASS)";
 const char kClassGuidName[] = "GetDeviceRegistryProperty(CLASSGUID)";
-const char kAllocName[] = "LocalAlloc";
 
 struct Failure {
     const char* operation;  // one of the fixed report names
@@ -55,37 +54,25 @@ void KeepFailure(const char* operationName, DWORD code, const char* text, void* 
     }
 }
 
-// A node's instance ID into a buffer of exactly the size the platform asks
-// for; null when it cannot be had (the failure reported).
+BOOL InstanceId(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD, BYTE* buffer, DWORD bufferSize, DWORD* required)
+{
+    return SetupDiGetDeviceInstanceIdA(set, record, reinterpret_cast<PSTR>(buffer), bufferSize, required);
+}
+
+// A node's instance ID, read like a property; null when it cannot be had.
 char* ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* record)
 {
-    char* buffer = nullptr;
-    DWORD bufferSize = 0;
-    DWORD required = 0;
-    while (!SetupDiGetDeviceInstanceIdA(set, record, buffer, bufferSize, &required)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required <= bufferSize) {
-            ReportFailure(kInstanceIdName);
-            if (buffer != nullptr) {
-                LocalFree(buffer);
-            }
-            return nullptr;
-        }
-        if (buffer != nullptr) {
-            LocalFree(buffer);
-        }
-        buffer = static_cast<char*>(LocalAlloc(LPTR, required));
-        if (buffer == nullptr) {
-            ReportFailure(kAllocName);
-            return nullptr;
-        }
-        bufferSize = required;
+    BYTE* buffer = nullptr;
+    DWORD size = 0;
+    const PropertyRead read = ReadNodeBytes(set, record, InstanceId, 0, kInstanceIdName, &buffer, &size);
+    // The ID must end within the bytes read.
+    if (read == kPropertyRead && buffer != nullptr && memchr(buffer, '\0', size) != nullptr) {
+        return reinterpret_cast<char*>(buffer);
     }
-    // The ID must end within the buffer; an empty buffer holds none.
-    if (buffer != nullptr && memchr(buffer, '\0', bufferSize) == nullptr) {
+    if (buffer != nullptr) {
         LocalFree(buffer);
-        buffer = nullptr;
     }
-    return buffer;
+    return nullptr;
 }
 
 struct Text {

@@ -12,19 +12,18 @@ const ULONG kStartedStatus = DN_DRIVER_LOADED | DN_STARTED;
 
 CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags)
 {
-    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::BootedMachine(__func__);
     if (pulStatus == nullptr || pulProblemNumber == nullptr) {
         return CR_INVALID_POINTER;
     }
     if (ulFlags != 0) {
         return CR_INVALID_FLAG;
     }
-    // A record's DevInst is the node's database position plus one.
-    if (dnDevInst == 0 || dnDevInst > state.database.size()) {
+    const hwsim::Node* node = hwsim::NodeOfDevInst(dnDevInst);
+    if (node == nullptr) {
         return CR_INVALID_DEVNODE;
     }
-    const hwsim::Node& node = state.database[dnDevInst - 1];
-    if (!node.present || node.removed) {
+    if (!node->present || node->removed) {
         return CR_NO_SUCH_DEVNODE;
     }
     *pulStatus = kStartedStatus;

@@ -157,6 +157,17 @@ size_t OutstandingBlocks()
     return Machine().blocks.size();
 }
 
+DWORD DevInstOf(size_t position)
+{
+    return static_cast<DWORD>(position + 1);
+}
+
+const Node* NodeOfDevInst(DWORD devInst)
+{
+    const std::vector<Node>& database = Machine().database;
+    return devInst != 0 && devInst <= database.size() ? &database[devInst - 1] : nullptr;
+}
+
 size_t OpenSets()
 {
     return Machine().sets.size();

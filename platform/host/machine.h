@@ -118,6 +118,11 @@ void Record(Op op, long index, DWORD size, bool ok, const void* block = nullptr,
 void* AllocateBlock(size_t bytes);
 // False when `block` is none the heap handed out.
 bool FreeBlock(void* block);
+// A node's device instance handle, as records carry it: its database
+// position plus one, so that 0 names no node.
+DWORD DevInstOf(size_t position);
+// The node a device instance handle names, or nullptr.
+const Node* NodeOfDevInst(DWORD devInst);
 
 // For tests.
 void SetDatabase(const std::vector<Node>& nodes);

@@ -127,7 +127,7 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINF
     } else {
         const hwsim::Node& node = state.database[set->members[MemberIndex]];
         DeviceInfoData->ClassGuid = hwsim::ParseGuid(node.classGuid);
-        DeviceInfoData->DevInst = static_cast<DWORD>(set->members[MemberIndex] + 1);
+        DeviceInfoData->DevInst = hwsim::DevInstOf(set->members[MemberIndex]);
         DeviceInfoData->Reserved = static_cast<ULONG_PTR>(MemberIndex) + 1;
         hwsim::LastError() = ERROR_SUCCESS;
         ok = TRUE;
