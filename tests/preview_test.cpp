@@ -16,6 +16,7 @@
 
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
+#include "removal/json_writer.h"
 #include "removal/preview_devices.h"
 
 #include "tests/child_process.h"
@@ -91,9 +92,6 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
     if (lines.size() != removed.size() + 1) {
         return removed;
     }
-    for (size_t i = 0; i < removed.size(); ++i) {
-        EXPECT_EQ(lines[i].rfind("[" + removed[i] + "] ", 0), 0u) << lines[i];
-    }
     const size_t n = removed.size();
     EXPECT_EQ(lines.back(), n == 0   ? "no device node would be removed"
                             : n == 1 ? "1 device node would be removed"
@@ -102,9 +100,18 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
     // The JSON's entries, back in the code page, are hwpurge's.
     const Json document = Json::parse(json.out);
     EXPECT_EQ(document["devices"].size(), n);
+    auto inCodePage = [acp](const Json& field) { return hwsim::WideToAnsi(FromUtf8(field), acp); };
     for (size_t i = 0; i < n && i < document["devices"].size(); ++i) {
-        const std::string entry = document["devices"][i]["hardwareId"];
-        EXPECT_EQ(hwsim::WideToAnsi(FromUtf8(entry), acp), removed[i]);
+        const Json& device = document["devices"][i];
+        EXPECT_EQ(inCodePage(device["hardwareId"]), removed[i]);
+        // The text line says the same as the JSON.
+        std::string line = "[" + removed[i] + "] " + inCodePage(device["instanceId"]);
+        line += device["class"].is_null() && device["classGuid"].is_null() ? " (no class" : " (class";
+        for (const char* field : {"class", "classGuid"}) {
+            line += device[field].is_null() ? "" : " " + inCodePage(device[field]);
+        }
+        line += device["present"] == true ? ", present)" : ", not present)";
+        EXPECT_EQ(lines[i], line);
     }
     EXPECT_EQ(document["failures"], Json::array());
 
@@ -253,6 +260,7 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseOrIncomplete)
         {"option after the identifier", {"USB", "--json"}, {}, 2, "", usage},
         {"mistyped option", {"--jsn", "USB"}, {}, 2, "", usage},
         {"mistyped option alone", {"--jsn"}, {}, 2, "", usage},
+        {"option with a tail", {"--jsonx", "USB"}, {}, 2, "", usage},
         {"empty identifier", {""}, {}, 2, "", empty},
         {"empty identifier, JSON", {"--json", ""}, {}, 2, "", empty},
         {"nothing matches", {"PCI\\VEN_10DE"}, {}, 0, "no device node would be removed", ""},
@@ -305,12 +313,12 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
         "complete":true,"failures":[]})");
     EXPECT_EQ(Json::parse(listed.out), expected);
 
-    const Result failed = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=enum@2=0x20001"});
+    const Result failed = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=enum@2=0xE000020B"});
     EXPECT_EQ(failed.status, 3);
     const Json document = Json::parse(failed.out);
     EXPECT_EQ(document["devices"].size(), 1u);
     EXPECT_EQ(document["complete"], false);
-    EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":131073,"text":null}])"));
+    EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":3758096907,"text":null}])"));
 
     // No memory for the first listed node's instance ID (block 4: the
     // identifier's conversion and the lists read up to it take blocks 0-3):
@@ -321,7 +329,8 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0]["instanceId"], nullptr);
     EXPECT_EQ(devices[0]["class"], "Image");
-    EXPECT_EQ(devices[0]["failures"][0]["operation"], "LocalAlloc");
+    EXPECT_EQ(devices[0]["failures"], Json::parse(R"([{"operation":"LocalAlloc","code":8,
+        "text":"Not enough memory resources are available to process this command."}])"));
     EXPECT_FALSE(devices[1].contains("failures"));
 }
 
@@ -358,7 +367,43 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
     // A byte that is no character of the code page still gives valid JSON.
     const Result odd = Preview({"--json", "USB\\\x81\x8D"}, {"HWPURGE_DEVICE_DB=" + file});
     EXPECT_EQ(Json::parse(odd.out)["identifier"], "USB\\\xEF\xBF\xBD\xEF\xBF\xBD");
+    // No memory for the conversion: bytes that are not ASCII are not taken
+    // for UTF-8, however they look.
+    const Result unconverted =
+        Preview({"--json", "USB\\\xC3\xA9"}, {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_SIM_FAULTS=alloc@0"});
+    EXPECT_EQ(Json::parse(unconverted.out)["identifier"], "USB\\\xEF\xBF\xBD\xEF\xBF\xBD");
     remove(file.c_str());
+}
+
+// Every byte that does not belong to a well-formed UTF-8 sequence becomes
+// U+FFFD on its own; well-formed sequences and escapes pass as they should.
+TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
+{
+    const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    const struct {
+        std::string in;
+        std::string out;  // between the quotes
+    } cases[] = {
+        {"a\"b\\c\t\x01", "a\\\"b\\\\c\\u0009\\u0001"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\x80", r},
+        {"\xC0\x80", r + r},                  // overlong
+        {"\xE0\x80\x80", r + r + r},          // overlong
+        {"\xED\xA0\x80", r + r + r},          // a surrogate
+        {"\xF5\x80\x80\x80", r + r + r + r},  // past U+10FFFF
+        {"\xE2\x82x", r + r + "x"},           // cut short
+        {"\xF0\x9F\x98", r + r + r},          // cut by the length
+    };
+    for (const auto& c : cases) {
+        char* buffer = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&buffer, &size);
+        ASSERT_NE(out, nullptr);
+        WriteJsonString(out, c.in.data(), c.in.size());
+        fclose(out);
+        EXPECT_EQ(std::string(buffer, size), "\"" + c.out + "\"") << c.in;
+        free(buffer);
+    }
 }
 
 // In the process: no class installer call, nothing removed, every block

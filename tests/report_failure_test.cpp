@@ -36,6 +36,7 @@ TEST(ReportFailure, WritesOneLineAndLeavesTheLastErrorAsItFoundIt)
         {ERROR_NOT_INSTALLED, "hwpurge: Op failed with error 0xE0001000 (ERROR_NOT_INSTALLED)\n"},
         // Neither text nor name: the code alone.
         {0x12345, "hwpurge: Op failed with error 0x00012345\n"},
+        {0x10000, "hwpurge: Op failed with error 0x00010000\n"},
         {0xE000020A, "hwpurge: Op failed with error 0xE000020A\n"},
         {0xFFFF, "hwpurge: Op failed with error 65535\n"},
     };
