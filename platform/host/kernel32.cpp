@@ -91,12 +91,18 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 {
     const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     (void)lpSource;
-    (void)dwLanguageId;
     (void)nSize;
     const DWORD supported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     if ((dwFlags & ~supported) != 0 || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
         (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
+        hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
+        return 0;
+    }
+    // The machine holds its texts in one language: the user's default
+    // (neutral, default sublanguage), which is also what 0 finds first.
+    if (dwLanguageId != MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT) && dwLanguageId != 0) {
+        hwsim::Fail(ERROR_RESOURCE_LANG_NOT_FOUND);
         hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
         return 0;
     }
