@@ -147,6 +147,7 @@ if(FORBIDDEN)
 endif()
 
 if(problems)
+  list(REMOVE_DUPLICATES problems)
   list(JOIN problems "; " problems)
   message(FATAL_ERROR "${PROGRAM}: ${problems}")
 endif()

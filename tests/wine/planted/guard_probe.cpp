@@ -1,7 +1,10 @@
 // A program started as hwpurge's programs are (the same entry point and stack
-// guard), that shows the guard at work: "guard" prints the guard's value,
-// "overflow TEXT" copies TEXT into an 8-byte buffer on the stack.
+// guard), that shows what the start did: "guard" prints the guard's value,
+// "overflow TEXT" copies TEXT into an 8-byte buffer on the stack, "load NAME"
+// ends with 1 if LoadLibrary finds the DLL NAME, 0 if not.
 #include "platform/program_main.h"
+
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +39,9 @@ int ProgramMain(int argc, char** argv)
     }
     if (argc == 3 && strcmp(argv[1], "overflow") == 0) {
         return CopyOnStack(argv[2]) == strlen(argv[2]) ? 0 : 1;
+    }
+    if (argc == 3 && strcmp(argv[1], "load") == 0) {
+        return LoadLibraryA(argv[2]) != nullptr ? 1 : 0;
     }
     return 2;
 }

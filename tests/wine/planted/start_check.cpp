@@ -6,9 +6,11 @@
 //     (usage, and a real run against a node of this check's own): no
 //     stand-in may be loaded. Under Wine, WINEDLLOVERRIDES must make the
 //     names native first (Wine reads it from the Unix environment alone).
-//   start_check guard <guard_probe.exe>
-//     The stack guard is seeded anew in every process, and an overflow of a
-//     stack buffer ends the process with STATUS_STACK_BUFFER_OVERRUN.
+//   start_check start <guard_probe.exe> <marker.dll>
+//     In a program started as hwpurge's are, the stack guard is seeded anew
+//     in every process, an overflow of a stack buffer ends the process with
+//     STATUS_STACK_BUFFER_OVERRUN, and LoadLibrary does not find a DLL lying
+//     beside the program.
 //
 // What only Wine does is marked as Wine's, in the manner of Wine's todo_wine:
 // the check states what Windows must do, and expects Wine's own answer only
@@ -244,11 +246,14 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
 }
 
 // ---------------------------------------------------------------------------
-// Stack guard
+// The entry point
 
-int CheckGuard(const std::string& probe)
+int CheckStart(const std::string& probeSource, const std::string& marker)
 {
-    const std::string work = WorkFolder("guard");
+    const std::string work = WorkFolder("start");
+    const std::string probe = work + "\\" + BaseName(probeSource);
+    Check(CopyFileA(probeSource.c_str(), probe.c_str(), FALSE) != FALSE, "cannot copy " + probeSource);
+
     const Run first = RunIn(probe, "guard", work);
     const Run second = RunIn(probe, "guard", work);
     Check(first.status == 0 && second.status == 0, "the probe did not print its guard");
@@ -262,6 +267,16 @@ int CheckGuard(const std::string& probe)
     Check(smashed.status == STATUS_STACK_BUFFER_OVERRUN,
           "an overflow of a stack buffer ended with status " + std::to_string(smashed.status) + ", not " +
               std::to_string(STATUS_STACK_BUFFER_OVERRUN) + " (STATUS_STACK_BUFFER_OVERRUN)");
+
+    // By the time the program's code runs, a DLL is looked for in System32
+    // alone: one beside the program, or in the current directory, is not it.
+    const std::string planted = work + "\\hwpurge-planted.dll";
+    Check(CopyFileA(marker.c_str(), planted.c_str(), FALSE) != FALSE, "cannot copy the marker to " + planted);
+    Check(RunIn(probe, "load hwpurge-planted.dll", work).status == 0,
+          "LoadLibrary found hwpurge-planted.dll beside the program: the DLL search is not narrowed to System32");
+    for (const std::string& load : TakeLoads(work, "beside the program")) {
+        Check(false, "the probe loaded the planted " + load);
+    }
     RemoveFolder(work);
     return g_failures == 0 ? 0 : 1;
 }
@@ -274,8 +289,8 @@ int main(int argc, char** argv)
     if (what == "planted" && argc > 5) {
         return CheckPlanted(argv[2], argv[3], argv[4], std::vector<std::string>(argv + 5, argv + argc));
     }
-    if (what == "guard" && argc == 3) {
-        return CheckGuard(argv[2]);
+    if (what == "start" && argc == 4) {
+        return CheckStart(argv[2], argv[3]);
     }
     printf(
         "usage: start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> <name>...\n"
