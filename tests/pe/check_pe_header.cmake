@@ -12,7 +12,9 @@
 #    compatibility, DependentLoadFlags 0x800 (a static import's own imports
 #    come from System32 alone) and, in place of a zero time stamp, the
 #    debug directory's Repro entry of /Brepro.
-# Read from the file's bytes (pe_image.cmake), whatever linker made it.
+# Read from the file's bytes (pe_image.cmake), whatever linker made it. The
+# MSVC=ON facts have been read here only from an image lld-link made with the
+# same switches; no Visual Studio build has been checked by this script yet.
 # usage: cmake -DPROGRAM=<exe> [-DSTRIPPED=ON] [-DFORBIDDEN=<path>] [-DMSVC=ON] -P check_pe_header.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/pe_image.cmake)
