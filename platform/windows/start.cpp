@@ -59,16 +59,13 @@ extern "C" {
 // definitions, and with them its seeding through a crypto provider, are never
 // linked in; the checked string functions of _FORTIFY_SOURCE still come from
 // libssp and call __chk_fail below.
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 uintptr_t __stack_chk_guard = kUnseededGuard;
 
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 [[noreturn]] void __stack_chk_fail()
 {
     EndAtOnce(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE);
 }
 
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 [[noreturn]] void __chk_fail()
 {
     EndAtOnce(FAST_FAIL_RANGE_CHECK_FAILURE);

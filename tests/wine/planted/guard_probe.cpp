@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" uintptr_t __stack_chk_guard;
 
 namespace {
