@@ -32,7 +32,7 @@ extern "C" BOOL WINAPI MarkerEntry(HINSTANCE self, DWORD reason, LPVOID /*reserv
     }
     lstrcpyA(name, "planted.log");
     lstrcpyA(line, dll);
-    lstrcatA(line, " ");
+    lstrcatA(line, "|");  // no path holds it
     lstrcatA(line, program);
     lstrcatA(line, "\r\n");
     HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

@@ -178,7 +178,7 @@ std::vector<std::string> TakeLoads(const std::string& folder, const char* where)
     char line[2 * MAX_PATH + 8];
     while (fgets(line, sizeof line, file) != nullptr) {
         const std::string text(line);
-        loads.push_back(BaseName(text.substr(0, text.find(' '))) + " " + where);
+        loads.push_back(BaseName(text.substr(0, text.find('|'))) + " " + where);
     }
     fclose(file);
     DeleteFileA(log.c_str());
