@@ -1,22 +1,32 @@
 # What every Windows program of hwpurge gets: a version record and manifest
 # made from the project version, its runtimes linked in, the hardening and
 # reproducibility flags, stripped debug sections in the shipped configurations,
-# and the PE header and import checks under tests/wine.
+# and the PE header and import checks under tests/pe.
 #
 #   hwpurge_windows_program(<target> DESCRIPTION <text>)
 #
 # The release package (scripts/release.sh) ships every program named here.
 
 if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  # For every object that goes into a Windows program. The stack protector and
-  # the checked string functions come from libssp, which the programs' static
-  # link takes in (the guard is seeded through advapi32, a system DLL).
+  # For every object that goes into a Windows program. The stack guard and
+  # its failure handlers are the entry point's (platform/windows/start.cpp),
+  # which seeds the guard without a crypto provider; the checked string
+  # functions of _FORTIFY_SOURCE come from libssp, which the static link takes
+  # in.
   add_compile_options(-fstack-protector-strong)
   add_link_options(-fstack-protector-strong)
   # _FORTIFY_SOURCE only acts when optimising; at -O0 the headers warn.
   add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
   # No build folder in the binary: paths are kept relative to the tree.
   add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/= -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
+elseif(MSVC)
+  # What Visual Studio gives beyond MinGW, for every object and program of the
+  # tree: the SDL checks, Control Flow Guard, CET shadow-stack compatibility,
+  # a static import's own imports from System32 alone
+  # (LOAD_LIBRARY_SEARCH_SYSTEM32), and no time stamps, so that a rebuild is
+  # byte-identical. /Brepro is the compiler's and linker's own switch for it.
+  add_compile_options(/sdl /guard:cf /Brepro)
+  add_link_options(/guard:cf /CETCOMPAT /DEPENDENTLOADFLAG:0x800 /Brepro)
 endif()
 
 set(HWPURGE_WINDOWS_TEMPLATES ${CMAKE_CURRENT_LIST_DIR}/../platform/windows)

@@ -56,12 +56,11 @@ stage=$build/package
 dist=$root/dist
 rm -rf "$dist"
 mkdir -p "$stage/$name" "$dist"
-objdump=x86_64-w64-mingw32-objdump
 entries=()
 for program in "${programs[@]}"; do
     exe=$build/$program.exe
-    cmake -DOBJDUMP=$objdump -DPROGRAM="$exe" -P tests/wine/check_imports.cmake >/dev/null
-    cmake -DOBJDUMP=$objdump -DPROGRAM="$exe" -DSTRIPPED=ON -DFORBIDDEN="$root" -P tests/wine/check_pe_header.cmake
+    cmake -DPROGRAM="$exe" -P tests/pe/check_imports.cmake >/dev/null
+    cmake -DPROGRAM="$exe" -DSTRIPPED=ON -DFORBIDDEN="$root" -P tests/pe/check_pe_header.cmake
     if $sign; then
         osslsigncode sign -certs "$HWPURGE_SIGN_CERT" -key "$HWPURGE_SIGN_KEY" -h sha256 -time "$SOURCE_DATE_EPOCH" \
             -n "$program" -in "$exe" -out "$stage/$name/$program.exe" >/dev/null
