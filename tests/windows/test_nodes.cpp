@@ -95,8 +95,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 LONG WINAPI OnCrash(EXCEPTION_POINTERS*)
 {
     std::string why;
-    RemoveUnderPrefix(&why);
-    printf("FAIL: %s crashed; its nodes are removed%s%s\n", g_program, why.empty() ? "" : " but ", why.c_str());
+    const int removed = RemoveUnderPrefix(&why);
+    printf("FAIL: %s crashed; %s\n", g_program, removed < 0 ? why.c_str() : "the nodes it made are removed");
     fflush(stdout);
     return EXCEPTION_CONTINUE_SEARCH;
 }
