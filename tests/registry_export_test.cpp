@@ -370,7 +370,7 @@ TEST(RegistryExport, SurvivesTruncatedAndCorruptedFiles)
                 EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
                 EXPECT_TRUE(line >= 1 && line <= lines) << error;
             } else {
-                for (const auto& ranges : database.lines) {
+                for (const auto& ranges : database.layout.lines) {
                     for (const hwsim::ByteRange& range : ranges) {
                         EXPECT_TRUE(range.begin < range.end && range.end <= cutText.size());
                     }
@@ -407,15 +407,19 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
          head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB,
          {"USB\\A\\1"},
          head + enumKey + usb + deviceA + nodeA2 + nodeB},
-        {"the last node, then every node",
+        {"the last node, then every node: the device key goes with its last node, the enumerator stays",
          head + usb + deviceA + nodeA1 + nodeA2,
          {"USB\\A\\2", "USB\\A\\1"},
-         head + usb + deviceA},
+         head + usb},
+        {"a device key named in another case, with a value",
+         head + usb + "[" + kEnum + "usb\\a]\r\n\"v\"=\"1\"\r\n\r\n" + nodeA1,
+         {"USB\\A\\1"},
+         head + usb},
         {"comments stay, even inside a removed node",
          head + "; top\r\n" + deviceA + "; about A1\r\n[" + kEnum + "USB\\A\\1]\r\n; inside\r\n\"a\"=\"1\"\r\n\r\n" +
              nodeA2,
          {"USB\\A\\1", "USB\\A\\2"},
-         head + "; top\r\n" + deviceA + "; about A1\r\n; inside\r\n"},
+         head + "; top\r\n" + "; about A1\r\n; inside\r\n"},
         {"LF line ends and no line end at the end of the file",
          "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n[" + kEnum + "X\\Y\\2]\n\"a\"=\"2\"",
          {"X\\Y\\2"},

@@ -77,7 +77,7 @@ struct DeviceSet {
 struct DatabaseFile {
     std::string path;                           // empty while the database is scripted or the sample
     std::string bytes;                          // as read
-    std::vector<std::vector<ByteRange>> lines;  // each node's lines in it
+    ExportLayout layout;                        // where each node lies in it
     bool unsaved = false;                       // a node was removed since the file was read or written
 };
 
