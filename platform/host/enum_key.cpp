@@ -20,11 +20,11 @@ struct EnumReading {
     bool unicode = false;
     DeviceDatabase* out = nullptr;
     Failure* failure = nullptr;
-    size_t owner = kNone;                           // the node whose key or subkey is being read
-    size_t deviceOwner = kNone;                     // the device key being read
-    bool nodeKey = false;                           // the key is the node's own, not a subkey
-    bool afterComment = false;                      // no key or value line since the last comment
-    std::unordered_map<std::string, size_t> index;  // folded instance ID -> node
+    size_t owner = kNone;                             // the node whose key or subkey is being read
+    size_t deviceOwner = kNone;                       // the device key being read
+    bool nodeKey = false;                             // the key is the node's own, not a subkey
+    bool afterComment = false;                        // no key or value line since the last comment
+    std::unordered_map<std::string, size_t> index;    // folded instance ID -> node
     std::unordered_map<std::string, size_t> devices;  // folded device key path -> device
 };
 
@@ -42,8 +42,7 @@ void Claim(EnumReading* r, const Entry& entry)
     if (r->owner == kNone && r->deviceOwner == kNone) {
         return;
     }
-    std::vector<ByteRange>& ranges =
-        r->owner != kNone ? layout.lines[r->owner] : layout.deviceLines[r->deviceOwner];
+    std::vector<ByteRange>& ranges = r->owner != kNone ? layout.lines[r->owner] : layout.deviceLines[r->deviceOwner];
     for (size_t i = entry.firstLine; i <= entry.lastLine; ++i) {
         const Line& line = r->text->lines[i];
         if (!ranges.empty() && ranges.back().end == line.begin) {
