@@ -3,6 +3,7 @@
 // usage: wine_facts
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "tests/facts/setupapi_facts.h"
 
@@ -17,16 +18,15 @@ int g_made = 0;
 const DWORD kMaxInstanceId = 201;
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-// Registers a never-started node ROOT\HWPT_FACT<n>\NNNN with the node's
-// property; its instance ID, or "" after reporting why not.
-std::string CreateNode(const NodeToMake& node)
+// Registers a never-started node ROOT\<name>\NNNN (the next free NNNN) with
+// the node's property; its instance ID, or "" after reporting why not.
+std::string CreateNode(const NodeToMake& node, const std::string& name)
 {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) {
         ReportFailure("wine_facts.cpp", __LINE__, "SetupDiCreateDeviceInfoList failed");
         return "";
     }
-    const std::string name = "HWPT_FACT" + std::to_string(++g_made);
     SP_DEVINFO_DATA data = {};
     data.cbSize = sizeof data;
     BOOL ok = SetupDiCreateDeviceInfoA(set, name.c_str(), &kSystemClass, nullptr, nullptr, DICD_GENERATE_ID, &data);
@@ -55,8 +55,14 @@ std::string CreateNode(const NodeToMake& node)
 bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
 {
     std::vector<std::string> ids;
+    std::map<unsigned, std::string> shared;  // device number -> device name
     for (const NodeToMake& node : nodesToMake) {
-        ids.push_back(CreateNode(node));
+        std::string own;
+        std::string& name = node.deviceId == 0 ? own : shared[node.deviceId];
+        if (name.empty()) {
+            name = "HWPT_FACT" + std::to_string(++g_made);
+        }
+        ids.push_back(CreateNode(node, name));
         if (ids.back().empty()) {
             return false;
         }
@@ -87,6 +93,17 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
             return false;
         }
     }
+    return true;
+}
+
+bool EnumKeyExists(const std::string& path)
+{
+    HKEY key = nullptr;
+    const std::string name = "SYSTEM\\CurrentControlSet\\Enum\\" + path;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
     return true;
 }
 
