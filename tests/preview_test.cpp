@@ -380,11 +380,24 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
 TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
 {
     const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    std::string controls;
+    std::string escaped;
+    for (char c = 0; c < 0x20; ++c) {
+        controls += c;
+        char escape[8];
+        snprintf(escape, sizeof escape, "\\u%04x", c);
+        escaped += escape;
+    }
     const struct {
         std::string in;
-        std::string out;  // between the quotes
+        std::string out;                    // between the quotes
+        size_t length = std::string::npos;  // of `in` given to the writer
     } cases[] = {
         {"a\"b\\c\t\x01", "a\\\"b\\\\c\\u0009\\u0001"},
+        {controls, escaped},
+        {"\xE2\x82\xAC", r + r, 2},        // a whole sequence, cut by the length
+        {"\xC3\xC3\xA9", r + "\xC3\xA9"},  // a lead byte, then another
+        {"\xE2\x82\xC3\xA9", r + r + "\xC3\xA9"},
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"\x80", r},
         {"\xC0\x80", r + r},                  // overlong
@@ -399,7 +412,7 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
         size_t size = 0;
         FILE* out = open_memstream(&buffer, &size);
         ASSERT_NE(out, nullptr);
-        WriteJsonString(out, c.in.data(), c.in.size());
+        WriteJsonString(out, c.in.data(), std::min(c.length, c.in.size()));
         fclose(out);
         EXPECT_EQ(std::string(buffer, size), "\"" + c.out + "\"") << c.in;
         free(buffer);
