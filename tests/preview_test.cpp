@@ -175,10 +175,14 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
             }
             text += "\"HardwareID\"=hex(7):" + Utf16LeHex(list) + "\r\n";
         }
-        const bool withClass = (*random)() % 2 == 0;
+        // Each of the class name and GUID may be missing on its own.
+        const unsigned classes = (*random)() % 4;
         const bool present = ((*random)() & 4) != 0;
-        if (withClass) {
-            text += "\"Class\"=\"USB\"\r\n\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
+        if ((classes & 1) != 0) {
+            text += "\"Class\"=\"USB\"\r\n";
+        }
+        if ((classes & 2) != 0) {
+            text += "\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
         }
         if (present) {
             text += "\r\n" + key + "\\Control]\r\n\"ActiveService\"=\"usbccgp\"\r\n";
