@@ -341,22 +341,25 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
 TEST(Preview, JsonIsUtf8WhateverTheCodePage)
 {
     const std::string file = testing::TempDir() + "hwpurge-preview-unicode-" + std::to_string(getpid()) + ".reg";
-    // UTF-8 export: an accented entry and a full-width one, with a quote,
-    // a backslash and a tab in the class name.
+    // UTF-8 export: an accented entry, with a quote, a backslash and a tab in
+    // its class name; then, last in the file and present, an entry of
+    // full-width letters, U+9ED1 (0xFC4B in 932, whose last lead byte is
+    // 0xFC) and U+0800 and U+0FFF (the first three-byte UTF-8 characters).
     WriteFile(file,
               "Windows Registry Editor Version 5.00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n"
               "\"HardwareID\"=\"USB\\\\KIVO_CAF\xC3\x89\"\r\n"
               "\"Class\"=hex(1):22,00,5c,00,09,00,00,00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2]\r\n"
-              "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\"\r\n");
+              "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91\xE0\xA0\x80\xE0\xBF\xBF\"\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2\\Control]\r\n");
     const struct {
         UINT acp;
         std::vector<std::string> entries;  // as JSON gives them: UTF-8
     } cases[] = {
-        {1252, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_??"}},  // no full-width letters in 1252
-        {932, {"USB\\KIVO_CAF?", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
-        {65001, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
+        {1252, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_?????"}},  // no full-width letters in 1252
+        {932, {"USB\\KIVO_CAF?", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91??"}},
+        {65001, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91\xE0\xA0\x80\xE0\xBF\xBF"}},
     };
     for (const auto& c : cases) {
         const Result r =
@@ -367,6 +370,8 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
         EXPECT_EQ(document["devices"][1]["hardwareId"], c.entries[1]) << c.acp;
         EXPECT_EQ(document["devices"][0]["class"], "\"\\\t") << c.acp;
         EXPECT_EQ(document["devices"][1]["class"], nullptr) << c.acp;
+        EXPECT_EQ(document["devices"][0]["present"], false) << c.acp;
+        EXPECT_EQ(document["devices"][1]["present"], true) << c.acp;
     }
     // A byte that is no character of the code page still gives valid JSON.
     const Result odd = Preview({"--json", "USB\\\x81\x8D"}, {"HWPURGE_DEVICE_DB=" + file});
