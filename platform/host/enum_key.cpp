@@ -90,9 +90,8 @@ void TakeKey(EnumReading* r, const Entry& entry)
     if (!underEnum) {
         return;
     }
-    const size_t device = DeviceKey(r, path[4], path[5]);
     if (path.size() == 6) {
-        r->deviceOwner = device;
+        r->deviceOwner = DeviceKey(r, path[4], path[5]);
         Claim(r, entry);
         return;
     }
@@ -108,7 +107,7 @@ void TakeKey(EnumReading* r, const Entry& entry)
         node.instanceId = ToAnsi(*r, instanceId);
         r->out->nodes.push_back(node);
         r->out->layout.lines.emplace_back();
-        r->out->layout.deviceOf.push_back(device);
+        r->out->layout.deviceOf.push_back(DeviceKey(r, path[4], path[5]));
     }
     r->nodeKey = path.size() == 7;
     // Windows keeps a started device's volatile Control key while the
