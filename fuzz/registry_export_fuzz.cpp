@@ -3,10 +3,10 @@
 // Input: byte 0 picks the code page strings are converted to, the rest is
 // the file. Besides the sanitizers, the target checks:
 //   - a refused file leaves no nodes and a reason that names its line;
-//   - the lines of a read file's nodes lie inside it and no line belongs to
-//     two nodes;
+//   - the lines of a read file's nodes and device keys lie inside it and no
+//     line belongs to two of them;
 //   - dropping no node gives the file back unchanged; dropping every node
-//     removes exactly their lines;
+//     removes exactly their lines and their device keys';
 //   - the file without its first node reads again, to the same nodes less
 //     that one: the simulation rewrites the file so after each removal.
 #include <algorithm>
@@ -48,15 +48,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     hwsim::DeviceDatabase database;
     std::string error;
     if (!hwsim::ParseRegistryExport(bytes, codePage, &database, &error)) {
-        Check(database.nodes.empty() && database.lines.empty(), "a refused file leaves no nodes");
+        Check(database.nodes.empty() && database.layout.lines.empty() && database.layout.deviceLines.empty(),
+              "a refused file leaves no nodes");
         Check(error.compare(0, 5, "line ") == 0, "a refusal names its line");
         return 0;
     }
-    Check(database.lines.size() == database.nodes.size(), "every node has its lines");
+    const hwsim::ExportLayout& layout = database.layout;
+    Check(layout.lines.size() == database.nodes.size() && layout.deviceOf.size() == database.nodes.size(),
+          "every node has its lines and its device key");
 
     std::vector<hwsim::ByteRange> all;
     size_t owned = 0;
-    for (const std::vector<hwsim::ByteRange>& ranges : database.lines) {
+    std::vector<std::vector<hwsim::ByteRange>> owners = layout.lines;
+    for (size_t device : layout.deviceOf) {
+        Check(device < layout.deviceLines.size(), "a node's device key is known");
+    }
+    // Every device key with a node goes with its last node.
+    for (size_t device = 0; device < layout.deviceLines.size(); ++device) {
+        if (std::find(layout.deviceOf.begin(), layout.deviceOf.end(), device) != layout.deviceOf.end()) {
+            owners.push_back(layout.deviceLines[device]);
+        }
+    }
+    for (const std::vector<hwsim::ByteRange>& ranges : owners) {
         for (const hwsim::ByteRange& range : ranges) {
             Check(range.begin < range.end && range.end <= bytes.size(), "a node's lines lie inside the file");
             all.push_back(range);
@@ -66,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::sort(all.begin(), all.end(),
               [](const hwsim::ByteRange& a, const hwsim::ByteRange& b) { return a.begin < b.begin; });
     for (size_t i = 1; i < all.size(); ++i) {
-        Check(all[i - 1].end <= all[i].begin, "no line belongs to two nodes");
+        Check(all[i - 1].end <= all[i].begin, "no line belongs to two nodes or device keys");
     }
 
     Check(hwsim::WithoutRemovedNodes(bytes, database) == bytes, "dropping no node changes nothing");

@@ -193,6 +193,17 @@ void ListDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* entry, size_t
     }
 }
 
+struct Walk {
+    const char* identifier;
+    PreviewRun* run;
+};
+
+bool ListMatchingDevices(void* context)
+{
+    const Walk* walk = static_cast<const Walk*>(context);
+    return WalkMatchingDevices(walk->identifier, ListDevice, walk->run);
+}
+
 void WriteClosingLine(DWORD listed, bool complete)
 {
     const unsigned long count = listed;
@@ -222,9 +233,8 @@ bool PreviewDevicesByHardwareId(const char* identifier, PreviewFormat format, DW
         WriteJsonNarrowString(stdout, identifier, strlen(identifier));
         fputs(",\"devices\":[", stdout);
     }
-    SetFailureSink(KeepFailure, &run);
-    const bool complete = WalkMatchingDevices(identifier, ListDevice, &run);
-    SetFailureSink(nullptr, nullptr);
+    Walk walk = {identifier, &run};
+    const bool complete = RunWithFailureSink(KeepFailure, &run, ListMatchingDevices, &walk);
     if (format == kPreviewJson) {
         fputs(complete ? "],\"complete\":true,\"failures\":" : "],\"complete\":false,\"failures\":", stdout);
         WriteJsonFailures(walkFailures);

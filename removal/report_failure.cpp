@@ -33,6 +33,7 @@ const NamedCode kSetupCodes[] = {
     {ERROR_NOT_INSTALLED, "ERROR_NOT_INSTALLED"},
 };
 
+// The sink of the run under way; only RunWithFailureSink changes them.
 FailureSink g_sink = nullptr;
 void* g_sinkContext = nullptr;
 
@@ -68,10 +69,17 @@ const char* SetupErrorName(DWORD code)
     return nullptr;
 }
 
-void SetFailureSink(FailureSink sink, void* context)
+bool RunWithFailureSink(FailureSink sink, void* sinkContext, bool (*run)(void* runContext), void* runContext)
 {
+    // The only place the sink is set, and it is always put back.
+    const FailureSink outerSink = g_sink;
+    void* const outerContext = g_sinkContext;
     g_sink = sink;
-    g_sinkContext = context;
+    g_sinkContext = sinkContext;
+    const bool result = run(runContext);
+    g_sink = outerSink;
+    g_sinkContext = outerContext;
+    return result;
 }
 
 bool ReportFailure(const char* operationName)

@@ -175,10 +175,14 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
             }
             text += "\"HardwareID\"=hex(7):" + Utf16LeHex(list) + "\r\n";
         }
-        const bool withClass = (*random)() % 2 == 0;
+        // Each of the class name and GUID may be missing on its own.
+        const unsigned classes = (*random)() % 4;
         const bool present = ((*random)() & 4) != 0;
-        if (withClass) {
-            text += "\"Class\"=\"USB\"\r\n\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
+        if ((classes & 1) != 0) {
+            text += "\"Class\"=\"USB\"\r\n";
+        }
+        if ((classes & 2) != 0) {
+            text += "\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
         }
         if (present) {
             text += "\r\n" + key + "\\Control]\r\n\"ActiveService\"=\"usbccgp\"\r\n";
@@ -337,22 +341,25 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
 TEST(Preview, JsonIsUtf8WhateverTheCodePage)
 {
     const std::string file = testing::TempDir() + "hwpurge-preview-unicode-" + std::to_string(getpid()) + ".reg";
-    // UTF-8 export: an accented entry and a full-width one, with a quote,
-    // a backslash and a tab in the class name.
+    // UTF-8 export: an accented entry, with a quote, a backslash and a tab in
+    // its class name; then, last in the file and present, an entry of
+    // full-width letters, U+9ED1 (0xFC4B in 932, whose last lead byte is
+    // 0xFC) and U+0800 and U+0FFF (the first three-byte UTF-8 characters).
     WriteFile(file,
               "Windows Registry Editor Version 5.00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n"
               "\"HardwareID\"=\"USB\\\\KIVO_CAF\xC3\x89\"\r\n"
               "\"Class\"=hex(1):22,00,5c,00,09,00,00,00\r\n\r\n"
               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2]\r\n"
-              "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\"\r\n");
+              "\"HardwareID\"=\"USB\\\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91\xE0\xA0\x80\xE0\xBF\xBF\"\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\2\\Control]\r\n");
     const struct {
         UINT acp;
         std::vector<std::string> entries;  // as JSON gives them: UTF-8
     } cases[] = {
-        {1252, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_??"}},  // no full-width letters in 1252
-        {932, {"USB\\KIVO_CAF?", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
-        {65001, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89"}},
+        {1252, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_?????"}},  // no full-width letters in 1252
+        {932, {"USB\\KIVO_CAF?", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91??"}},
+        {65001, {"USB\\KIVO_CAF\xC3\x89", "USB\\KIVO_\xEF\xBD\x8B\xEF\xBD\x89\xE9\xBB\x91\xE0\xA0\x80\xE0\xBF\xBF"}},
     };
     for (const auto& c : cases) {
         const Result r =
@@ -363,6 +370,8 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
         EXPECT_EQ(document["devices"][1]["hardwareId"], c.entries[1]) << c.acp;
         EXPECT_EQ(document["devices"][0]["class"], "\"\\\t") << c.acp;
         EXPECT_EQ(document["devices"][1]["class"], nullptr) << c.acp;
+        EXPECT_EQ(document["devices"][0]["present"], false) << c.acp;
+        EXPECT_EQ(document["devices"][1]["present"], true) << c.acp;
     }
     // A byte that is no character of the code page still gives valid JSON.
     const Result odd = Preview({"--json", "USB\\\x81\x8D"}, {"HWPURGE_DEVICE_DB=" + file});
@@ -380,11 +389,24 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
 TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
 {
     const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+    std::string controls;
+    std::string escaped;
+    for (char c = 0; c < 0x20; ++c) {
+        controls += c;
+        char escape[8];
+        snprintf(escape, sizeof escape, "\\u%04x", c);
+        escaped += escape;
+    }
     const struct {
         std::string in;
-        std::string out;  // between the quotes
+        std::string out;                    // between the quotes
+        size_t length = std::string::npos;  // of `in` given to the writer
     } cases[] = {
         {"a\"b\\c\t\x01", "a\\\"b\\\\c\\u0009\\u0001"},
+        {controls, escaped},
+        {"\xE2\x82\xAC", r + r, 2},        // a whole sequence, cut by the length
+        {"\xC3\xC3\xA9", r + "\xC3\xA9"},  // a lead byte, then another
+        {"\xE2\x82\xC3\xA9", r + r + "\xC3\xA9"},
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"\x80", r},
         {"\xC0\x80", r + r},                  // overlong
@@ -399,7 +421,7 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
         size_t size = 0;
         FILE* out = open_memstream(&buffer, &size);
         ASSERT_NE(out, nullptr);
-        WriteJsonString(out, c.in.data(), c.in.size());
+        WriteJsonString(out, c.in.data(), std::min(c.length, c.in.size()));
         fclose(out);
         EXPECT_EQ(std::string(buffer, size), "\"" + c.out + "\"") << c.in;
         free(buffer);

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/host/simulated_windows.h"
+#include "removal/hardware_id.h"
+#include "removal/remove_devices.h"
 #include "tests/child_process.h"
 #include "tests/expected_output.h"
 
@@ -79,6 +82,24 @@ TEST(Program, ArgumentsOutputAndExitStatus)
          kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"),
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
          0},
+        {"the removal of member 4 alone refused, of three that match",
+         {"USB\\VID_1A2B&PID_4100"},
+         {"HWPURGE_SIM_FAULTS=remove@4=5"},
+         kBanner + RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200") + RemovalLine("usb\\vid_1a2b&pid_4100&mi_01") +
+             RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00"),
+         "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
+         0},
+        // A lead byte closing the identifier counts as its end only in a
+        // double-byte code page; a setting that is not just a number is
+        // ignored and 1252 stays.
+        {"code page 932",
+         {"USB\\VID_1A2B&PID_0720\x82"},
+         {"HWPURGE_ACP=932"},
+         kBanner + RemovalLine("USB\\VID_1A2B&PID_0720"),
+         "",
+         0},
+        {"code page setting with a tail", {"USB\\VID_1A2B&PID_0720\x82"}, {"HWPURGE_ACP=932x"}, kBanner, "", 0},
+        {"code page setting after a space", {"USB\\VID_1A2B&PID_0720\x82"}, {"HWPURGE_ACP= 932"}, kBanner, "", 0},
     };
     for (const Case& c : cases) {
         const Result r = RunProgram(c.args, c.env);
@@ -113,18 +134,56 @@ TEST(Program, DoubleByteSystemCodePage)
     remove(path.c_str());
 }
 
-TEST(Program, BannerIsOnTheTerminalBeforeTheDeviceListIsOpened)
+// How many platform calls hwpurge makes on the sample before it calls the
+// class installer for the first node `identifier` matches.
+size_t CallsBeforeTheFirstRemoval(const char* identifier)
 {
-    const std::string report =
-        "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n";
-    std::string expected;
-    for (char c : kBanner + report) {
-        if (c == '\n') {
-            expected += '\r';  // the terminal's own line end
-        }
-        expected += c;
+    hwsim::Reset();
+    hwsim::SetDatabase(hwsim::SampleDatabase());
+    TakeNarrowCodePage();
+    ::testing::internal::CaptureStdout();
+    RemoveDevicesByHardwareId(identifier);
+    ::testing::internal::GetCapturedStdout();
+    const std::vector<hwsim::Call>& calls = hwsim::Calls();
+    size_t count = 0;
+    while (count < calls.size() && calls[count].op != hwsim::Op::CallClassInstaller) {
+        ++count;
     }
-    EXPECT_EQ(RunMerged(true, {"USB"}, {"HWPURGE_SIM_FAULTS=open=5"}), expected);
+    return count;
+}
+
+// On a terminal each line is out before the call after it, even a call that
+// never returns: the simulation stops the process inside the class installer
+// once it has made that many calls.
+TEST(Program, OnATerminalEachLineIsOutBeforeTheCallsAfterIt)
+{
+    const char identifier[] = "USB\\VID_1A2B&PID_0720";
+    const size_t limit = CallsBeforeTheFirstRemoval(identifier);
+    ASSERT_GT(limit, 0u);
+    const std::string limitText = std::to_string(limit);
+    const struct {
+        std::vector<std::string> args;
+        std::string faults;
+        std::string expected;
+    } cases[] = {
+        {{"USB"},
+         "HWPURGE_SIM_FAULTS=open=5",
+         kBanner + "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n"},
+        {{identifier},
+         "HWPURGE_SIM_FAULTS=calls=" + limitText,
+         kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110") + "simulated Windows: more than " + limitText +
+             " calls; the program seems to be looping\n"},
+    };
+    for (const auto& c : cases) {
+        std::string expected;
+        for (char ch : c.expected) {
+            if (ch == '\n') {
+                expected += '\r';  // the terminal's own line end
+            }
+            expected += ch;
+        }
+        EXPECT_EQ(RunMerged(true, c.args, {c.faults}), expected) << c.faults;
+    }
 }
 
 TEST(Program, OutputToAPipeIsHeldUntilExitButATerminalSeesEachLineAtOnce)

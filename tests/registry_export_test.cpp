@@ -161,6 +161,9 @@ TEST(RegistryExport, ReadsNodesInEveryEncoding)
         {"a Control subkey marks a node present; file order, not key order",
          Key("USB\\B\\2") + Key("USB\\B\\2\\Control") + "\"ActiveService\"=\"usbccgp\"\n" + Key("USB\\A\\1"),
          {hwsim::MakeNodeWithoutIds("USB\\B\\2", "", true), hwsim::MakeNodeWithoutIds("USB\\A\\1", "", false)}},
+        {"the last node, its empty Control subkey ending the file without a line end",
+         Key("USB\\A\\1") + "[" + kEnum + "USB\\A\\1\\Control]",
+         {hwsim::MakeNodeWithoutIds("USB\\A\\1", "", true)}},
         {"a node named only through a subkey; a key repeated merges, the later value wins",
          Key("USB\\A\\1\\Device Parameters") + Key("USB\\B\\2") + "\"HardwareID\"=\"old\"\n" + Key("usb\\a\\1") +
              "\"HardwareID\"=" + ids + "\n" + Key("USB\\B\\2") + "\"HardwareID\"=-\n",
@@ -218,6 +221,8 @@ TEST(RegistryExport, ConvertsUnicodeFilesToTheAnsiCodePage)
         {1252, "USB\\\xE3\x82\xAB", "USB\\?"},
         {1252, "USB\\\xF0\x9F\x98\x80!", "USB\\?!"},  // outside the BMP: one character, one '?'
         {65001, "USB\\\xE3\x82\xAB", "USB\\\xE3\x82\xAB"},
+        {65001, "USB\\\xE0\xA0\x80\xE0\xBF\xBF", "USB\\\xE0\xA0\x80\xE0\xBF\xBF"},  // U+0800, U+0FFF
+        {932, "USB\\\xE9\xBB\x91", "USB\\\xFC\x4B"},                                // 0xFC: the last lead byte
         {12345, "USB\\CAF\xC3\x89", "USB\\CAF?"},  // a code page the system does not know
     };
     for (const CodePageCase& c : cases) {
@@ -251,14 +256,17 @@ TEST(RegistryExport, ConvertsUnicodeFilesToTheAnsiCodePage)
         << error;
     EXPECT_EQ(database.nodes[0].hardwareId, std::string("\xC9\\\0\0", 4));
     // In a double-byte code page a trail byte 0x5C is part of its character,
-    // neither a key separator nor an escape: U+8868 is 0x95 0x5C in 932.
-    const std::string dbcs =
-        "REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\\x95\\\\0000]\r\n\"HardwareID\"=\"ROOT\\\\\x95\\\"\r\n";
-    ASSERT_TRUE(hwsim::ParseRegistryExport(dbcs, 932, &database, &error)) << error;
-    ASSERT_EQ(database.nodes.size(), 1u);
-    EXPECT_EQ(database.nodes[0].instanceId, "ROOT\\\x95\\\\0000");
-    EXPECT_EQ(database.nodes[0].hardwareId, std::string("ROOT\\\x95\\\0", 8));
-    EXPECT_FALSE(hwsim::ParseRegistryExport(dbcs, 1252, &database, &error)) << "0x5C taken as a trail byte in 1252";
+    // neither a key separator nor an escape: U+8868 is 0x95 0x5C in 932, and
+    // 0xFC is the last of its lead bytes.
+    for (const std::string& lead : {std::string("\x95"), std::string("\xFC")}) {
+        const std::string dbcs = "REGEDIT4\r\n[" + std::string(kEnum) + "ROOT\\" + lead +
+                                 "\\\\0000]\r\n\"HardwareID\"=\"ROOT\\\\" + lead + "\\\"\r\n";
+        ASSERT_TRUE(hwsim::ParseRegistryExport(dbcs, 932, &database, &error)) << error;
+        ASSERT_EQ(database.nodes.size(), 1u);
+        EXPECT_EQ(database.nodes[0].instanceId, "ROOT\\" + lead + "\\\\0000");
+        EXPECT_EQ(database.nodes[0].hardwareId, "ROOT\\" + lead + std::string("\\\0", 2));
+        EXPECT_FALSE(hwsim::ParseRegistryExport(dbcs, 1252, &database, &error)) << "0x5C taken as a trail byte in 1252";
+    }
 }
 
 struct BadCase {
@@ -370,7 +378,7 @@ TEST(RegistryExport, SurvivesTruncatedAndCorruptedFiles)
                 EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
                 EXPECT_TRUE(line >= 1 && line <= lines) << error;
             } else {
-                for (const auto& ranges : database.lines) {
+                for (const auto& ranges : database.layout.lines) {
                     for (const hwsim::ByteRange& range : ranges) {
                         EXPECT_TRUE(range.begin < range.end && range.end <= cutText.size());
                     }
@@ -407,15 +415,19 @@ TEST(RegistryExport, DropsOnlyTheRemovedNodesLines)
          head + enumKey + usb + deviceA + nodeA1 + nodeA2 + nodeB,
          {"USB\\A\\1"},
          head + enumKey + usb + deviceA + nodeA2 + nodeB},
-        {"the last node, then every node",
+        {"the last node, then every node: the device key goes with its last node, the enumerator stays",
          head + usb + deviceA + nodeA1 + nodeA2,
          {"USB\\A\\2", "USB\\A\\1"},
-         head + usb + deviceA},
+         head + usb},
+        {"a device key named in another case, with a value",
+         head + usb + "[" + kEnum + "usb\\a]\r\n\"v\"=\"1\"\r\n\r\n" + nodeA1,
+         {"USB\\A\\1"},
+         head + usb},
         {"comments stay, even inside a removed node",
          head + "; top\r\n" + deviceA + "; about A1\r\n[" + kEnum + "USB\\A\\1]\r\n; inside\r\n\"a\"=\"1\"\r\n\r\n" +
              nodeA2,
          {"USB\\A\\1", "USB\\A\\2"},
-         head + "; top\r\n" + deviceA + "; about A1\r\n; inside\r\n"},
+         head + "; top\r\n" + "; about A1\r\n; inside\r\n"},
         {"LF line ends and no line end at the end of the file",
          "REGEDIT4\n\n" + std::string("[") + kEnum + "X\\Y\\1]\n\"a\"=\"1\"\n\n[" + kEnum + "X\\Y\\2]\n\"a\"=\"2\"",
          {"X\\Y\\2"},

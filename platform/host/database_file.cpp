@@ -35,16 +35,26 @@ bool WriteAll(int fd, const std::string& content)
 
 std::string WithoutRemovedNodes(const std::string& bytes, const DeviceDatabase& database)
 {
-    return WithoutRemovedNodes(bytes, database.nodes, database.lines);
+    return WithoutRemovedNodes(bytes, database.nodes, database.layout);
 }
 
-std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node>& nodes,
-                                const std::vector<std::vector<ByteRange>>& lines)
+std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node>& nodes, const ExportLayout& layout)
 {
     std::vector<ByteRange> dropped;
-    for (size_t i = 0; i < nodes.size() && i < lines.size(); ++i) {
+    // Per device key: whether a node of it was removed, and whether one stays.
+    std::vector<bool> lostNode(layout.deviceLines.size(), false);
+    std::vector<bool> keptNode(layout.deviceLines.size(), false);
+    for (size_t i = 0; i < nodes.size() && i < layout.lines.size(); ++i) {
         if (nodes[i].removed) {
-            dropped.insert(dropped.end(), lines[i].begin(), lines[i].end());
+            dropped.insert(dropped.end(), layout.lines[i].begin(), layout.lines[i].end());
+        }
+        if (i < layout.deviceOf.size() && layout.deviceOf[i] < lostNode.size()) {
+            (nodes[i].removed ? lostNode : keptNode)[layout.deviceOf[i]] = true;
+        }
+    }
+    for (size_t device = 0; device < layout.deviceLines.size(); ++device) {
+        if (lostNode[device] && !keptNode[device]) {
+            dropped.insert(dropped.end(), layout.deviceLines[device].begin(), layout.deviceLines[device].end());
         }
     }
     std::sort(dropped.begin(), dropped.end(), [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });

@@ -12,10 +12,12 @@
 
 namespace hwsim {
 
-// `bytes` without the lines of the nodes of `database` marked removed.
+// `bytes` without the lines of the nodes of `database` marked removed, and,
+// as the registry deletes a device key left empty, without the lines of each
+// device key whose every node was removed. A device key that keeps a node
+// stays, and so do the enumerator keys.
 std::string WithoutRemovedNodes(const std::string& bytes, const DeviceDatabase& database);
-std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node>& nodes,
-                                const std::vector<std::vector<ByteRange>>& lines);
+std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node>& nodes, const ExportLayout& layout);
 
 // Replaces the file at `path` by `content` so that a crash at any moment
 // leaves either the old file or the new one: the content goes to a

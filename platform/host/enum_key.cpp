@@ -20,10 +20,12 @@ struct EnumReading {
     bool unicode = false;
     DeviceDatabase* out = nullptr;
     Failure* failure = nullptr;
-    size_t owner = kNone;                           // the node whose key or subkey is being read
-    bool nodeKey = false;                           // the key is the node's own, not a subkey
-    bool afterComment = false;                      // no key or value line since the last comment
-    std::unordered_map<std::string, size_t> index;  // folded instance ID -> node
+    size_t owner = kNone;                             // the node whose key or subkey is being read
+    size_t deviceOwner = kNone;                       // the device key being read
+    bool nodeKey = false;                             // the key is the node's own, not a subkey
+    bool afterComment = false;                        // no key or value line since the last comment
+    std::unordered_map<std::string, size_t> index;    // folded instance ID -> node
+    std::unordered_map<std::string, size_t> devices;  // folded device key path -> device
 };
 
 bool Fail(EnumReading* r, const Entry& entry, const std::string& problem)
@@ -33,13 +35,14 @@ bool Fail(EnumReading* r, const Entry& entry, const std::string& problem)
     return false;
 }
 
-// Gives the entry's lines to the node whose key is being read, if any.
+// Gives the entry's lines to the node or device key being read, if any.
 void Claim(EnumReading* r, const Entry& entry)
 {
-    if (r->owner == kNone) {
+    ExportLayout& layout = r->out->layout;
+    if (r->owner == kNone && r->deviceOwner == kNone) {
         return;
     }
-    std::vector<ByteRange>& ranges = r->out->lines[r->owner];
+    std::vector<ByteRange>& ranges = r->owner != kNone ? layout.lines[r->owner] : layout.deviceLines[r->deviceOwner];
     for (size_t i = entry.firstLine; i <= entry.lastLine; ++i) {
         const Line& line = r->text->lines[i];
         if (!ranges.empty() && ranges.back().end == line.begin) {
@@ -55,23 +58,45 @@ std::string ToAnsi(const EnumReading& r, const std::string& text)
     return r.unicode ? WideToAnsi(Utf8ToUtf16(text), r.codePage) : text;
 }
 
-// The node a key belongs to, if it is a node's key or one of its subkeys:
-// HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Enum\<enumerator>\<device>\<instance>[\...]
+std::string Folded(std::string text)
+{
+    for (char& c : text) {
+        c = FoldAscii(c);
+    }
+    return text;
+}
+
+// The device key <enumerator>\<device>, known from now on.
+size_t DeviceKey(EnumReading* r, const std::string& enumerator, const std::string& device)
+{
+    const auto inserted = r->devices.emplace(Folded(enumerator + '\\' + device), r->devices.size());
+    if (inserted.second) {
+        r->out->layout.deviceLines.emplace_back();
+    }
+    return inserted.first->second;
+}
+
+// The node or device key a key belongs to, if it is a device key, a node's key
+// or one of its subkeys:
+// HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Enum\<enumerator>\<device>[\<instance>[\...]]
 void TakeKey(EnumReading* r, const Entry& entry)
 {
     const std::vector<std::string>& path = entry.keyPath;
     r->owner = kNone;
+    r->deviceOwner = kNone;
     r->nodeKey = false;
-    const bool underEnum = path.size() >= 7 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
+    const bool underEnum = path.size() >= 6 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
                            SameName(path[1], "SYSTEM") && SameName(path[3], "Enum");
     if (!underEnum) {
         return;
     }
-    const std::string instanceId = path[4] + '\\' + path[5] + '\\' + path[6];
-    std::string folded = instanceId;
-    for (char& c : folded) {
-        c = FoldAscii(c);
+    if (path.size() == 6) {
+        r->deviceOwner = DeviceKey(r, path[4], path[5]);
+        Claim(r, entry);
+        return;
     }
+    const std::string instanceId = path[4] + '\\' + path[5] + '\\' + path[6];
+    const std::string folded = Folded(instanceId);
     const auto found = r->index.find(folded);
     if (found != r->index.end()) {
         r->owner = found->second;
@@ -81,7 +106,8 @@ void TakeKey(EnumReading* r, const Entry& entry)
         Node node;
         node.instanceId = ToAnsi(*r, instanceId);
         r->out->nodes.push_back(node);
-        r->out->lines.emplace_back();
+        r->out->layout.lines.emplace_back();
+        r->out->layout.deviceOf.push_back(DeviceKey(r, path[4], path[5]));
     }
     r->nodeKey = path.size() == 7;
     // Windows keeps a started device's volatile Control key while the

@@ -1,8 +1,9 @@
 // The Enum key of a registry export read as the machine's device nodes: a
 // node is a key Enum\<enumerator>\<device>\<instance>; it is present when it
 // has a Control subkey; its HardwareID and ClassGUID values are taken; and
-// it owns the lines of its key and subkeys, so that it can later be dropped
-// from the file with every other byte left where it was.
+// it owns the lines of its key and subkeys, and its device key
+// Enum\<enumerator>\<device> its own, so that both can later be dropped from
+// the file with every other byte left where it was.
 //
 // The export is the text that `reg export HKLM\SYSTEM\CurrentControlSet\Enum`
 // or regedit writes ("Windows Registry Editor Version 5.00" in UTF-16LE or
@@ -19,10 +20,7 @@ namespace hwsim {
 
 struct DeviceDatabase {
     std::vector<Node> nodes;  // in the order the file first names them
-    // For each node, the ranges of the file that hold its lines: its key's
-    // and its subkeys' header lines, their values and the blank lines among
-    // them. Comment lines are never part of a node.
-    std::vector<std::vector<ByteRange>> lines;
+    ExportLayout layout;      // where they lie in the file
 };
 
 // Reads an export held in `bytes`. Strings are converted to `codePage` the

@@ -27,6 +27,7 @@ const std::map<DWORD, const char*>& MessageTexts()
         {34, "The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial Number: %3) into drive %1.\r\n"},
         {87, "The parameter is incorrect.\r\n"},
         {122, "The data area passed to a system call is too small.\r\n"},
+        {193, "%1 is not a valid Win32 application.\r\n"},
         {259, "No more data is available.\r\n"},
         {1168, "Element not found.\r\n"},
         {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
@@ -54,7 +55,9 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes)
     hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     const long count = state.programAllocations++;
     void* block = nullptr;
-    if ((uFlags & LMEM_MOVEABLE) != 0) {
+    // Fixed blocks only, zeroed or not: moveable, discardable and the other
+    // kinds are forms nobody here uses.
+    if ((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != LMEM_FIXED) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
     } else if (count == state.faults.allocFailAt ||
                (state.faults.allocFailFrom != hwsim::kNever && count >= state.faults.allocFailFrom)) {
@@ -90,8 +93,14 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
                      DWORD nSize, va_list* Arguments)
 {
     const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    // Windows ignores the source with FORMAT_MESSAGE_FROM_SYSTEM alone, and
+    // the size is only the least a block it allocates must hold.
     (void)lpSource;
     (void)nSize;
+    // Whatever goes wrong, the caller's pointer is not left dangling.
+    if ((dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 && lpBuffer != nullptr) {
+        *reinterpret_cast<char**>(lpBuffer) = nullptr;
+    }
     const DWORD supported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     if ((dwFlags & ~supported) != 0 || (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
         (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || lpBuffer == nullptr) {
@@ -123,6 +132,11 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
         return 0;
     }
     auto* copy = static_cast<char*>(hwsim::AllocateBlock(text.size() + 1));
+    if (copy == nullptr) {
+        hwsim::Fail(ERROR_NOT_ENOUGH_MEMORY);
+        hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
+        return 0;
+    }
     memcpy(copy, text.c_str(), text.size() + 1);
     *reinterpret_cast<char**>(lpBuffer) = copy;
     hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, true, copy);

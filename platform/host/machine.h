@@ -75,10 +75,10 @@ struct DeviceSet {
 
 // The export file the database was read from, kept to be rewritten.
 struct DatabaseFile {
-    std::string path;                           // empty while the database is scripted or the sample
-    std::string bytes;                          // as read
-    std::vector<std::vector<ByteRange>> lines;  // each node's lines in it
-    bool unsaved = false;                       // a node was removed since the file was read or written
+    std::string path;      // empty while the database is scripted or the sample
+    std::string bytes;     // as read
+    ExportLayout layout;   // where each node lies in it
+    bool unsaved = false;  // a node was removed since the file was read or written
 };
 
 struct MachineState {

@@ -29,7 +29,7 @@ void UseDatabaseFile(const std::string& path)
         loaded.message = "simulated Windows: " + path + ": not enough memory to read the file";
     }
     state.database = std::move(database.nodes);
-    state.file.lines = std::move(database.lines);
+    state.file.layout = std::move(database.layout);
     state.file.bytes = std::move(loaded.bytes);
     state.startError = loaded.error;
     state.startMessage = loaded.message;
@@ -44,7 +44,7 @@ void SaveRemovals()
         return;
     }
     std::string reason;
-    const std::string content = WithoutRemovedNodes(file.bytes, Machine().database, file.lines);
+    const std::string content = WithoutRemovedNodes(file.bytes, Machine().database, file.layout);
     if (ReplaceFileAtomically(file.path, content, &reason)) {
         file.unsaved = false;
     } else {

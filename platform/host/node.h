@@ -26,6 +26,21 @@ struct ByteRange {
     size_t end = 0;  // one past the last byte
 };
 
+// Where the nodes lie in the registry export they were read from, so that
+// the file can lose a removed node with every other byte left where it was.
+struct ExportLayout {
+    // For each node, the ranges that hold its lines: its key's and its
+    // subkeys' header lines, their values and the blank lines among them.
+    // Comment lines are never part of a node.
+    std::vector<std::vector<ByteRange>> lines;
+    // For each node, its device-ID key (Enum\<enumerator>\<device ID>), an
+    // index into `deviceLines`.
+    std::vector<size_t> deviceOf;
+    // For each device-ID key, the ranges that hold its own lines (none when
+    // the file names it only as part of its nodes' keys).
+    std::vector<std::vector<ByteRange>> deviceLines;
+};
+
 // Builds a node whose hardware-ID property holds `ids`, each NUL-terminated,
 // closed by an empty entry.
 Node MakeNode(const std::string& instanceId, const std::string& classGuid, bool present,

@@ -1,7 +1,8 @@
 // The simulated SetupAPI: the one kind of device information set hwpurge
 // opens (every node of every class, present or not), its enumeration, the
 // hardware-ID and class properties, a node's instance ID, the class
-// installer's removal, and closing the set.
+// installer's removal, and closing the set. A removed node keeps its place in
+// the sets that hold it, but every call about it answers that it is gone.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -118,7 +119,9 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINF
     BOOL ok = FALSE;
     if (set == nullptr) {
         hwsim::Fail(ERROR_INVALID_HANDLE);
-    } else if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    } else if (DeviceInfoData == nullptr) {
+        hwsim::Fail(ERROR_INVALID_PARAMETER);
+    } else if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
         hwsim::Fail(ERROR_INVALID_USER_BUFFER);
     } else if (state.faults.enumStopAt != hwsim::kNever && index >= state.faults.enumStopAt) {
         hwsim::Fail(state.faults.enumStopError);
@@ -154,14 +157,17 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (index < 0) {
         return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
     }
+    hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    if (node.removed) {
+        return answer(hwsim::Fail(ERROR_NO_SUCH_DEVINST));
+    }
     // No property has a number from SPDRP_MAXIMUM_PROPERTY on.
     if (Property >= SPDRP_MAXIMUM_PROPERTY) {
         return answer(hwsim::Fail(ERROR_INVALID_REG_PROPERTY));
     }
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
-        return answer(hwsim::Fail(ERROR_INVALID_USER_BUFFER));
+        return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
     }
-    hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
     if (state.faults.readFailAt == index) {
         return answer(hwsim::Fail(state.faults.readError));
     }
@@ -225,10 +231,13 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     if (index < 0) {
         return hwsim::Fail(ERROR_INVALID_PARAMETER);
     }
-    if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
-        return hwsim::Fail(ERROR_INVALID_USER_BUFFER);
-    }
     const hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    if (node.removed) {
+        return hwsim::Fail(ERROR_NO_SUCH_DEVINST);
+    }
+    if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
+        return hwsim::Fail(ERROR_INVALID_PARAMETER);
+    }
     const auto size = static_cast<DWORD>(node.instanceId.size() + 1);
     if (RequiredSize != nullptr) {
         *RequiredSize = size;
@@ -251,20 +260,18 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         hwsim::Fail(ERROR_INVALID_HANDLE);
     } else if (index < 0) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
+    } else if (state.database[set->members[static_cast<size_t>(index)]].removed) {
+        hwsim::Fail(ERROR_NO_SUCH_DEVINST);
     } else if (InstallFunction != DIF_REMOVE) {
+        // What Windows answers when no class installer handles the function.
         hwsim::Fail(ERROR_DI_DO_DEFAULT);
     } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
         hwsim::Fail(state.faults.removeError);
     } else {
-        hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
-        if (node.removed) {
-            hwsim::Fail(ERROR_NO_SUCH_DEVINST);
-        } else {
-            node.removed = true;
-            state.file.unsaved = true;
-            hwsim::LastError() = ERROR_SUCCESS;
-            ok = TRUE;
-        }
+        state.database[set->members[static_cast<size_t>(index)]].removed = true;
+        state.file.unsaved = true;
+        hwsim::LastError() = ERROR_SUCCESS;
+        ok = TRUE;
     }
     hwsim::Record(Op::CallClassInstaller, index, InstallFunction, ok != FALSE);
     return ok;

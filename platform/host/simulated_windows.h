@@ -1,6 +1,30 @@
 // The control panel of the simulated Windows behind platform.h on hosts that
 // are not Windows: what tests include to start, script and inspect the
 // machine. The logic never includes this header.
+//
+// The simulated functions answer as Windows does for the forms the programs
+// and their tests use. The other forms are refused with
+// ERROR_INVALID_PARAMETER rather than answered as Windows might; whoever
+// starts using one of them teaches the simulation Windows' answer first:
+// - SetupDiGetClassDevsA: anything but (NULL, NULL, NULL, DIGCF_ALLCLASSES).
+// - SetupDiEnumDeviceInfo: a null record.
+// - SetupDiGetDeviceRegistryPropertyA, SetupDiGetDeviceInstanceIdA: a null
+//   buffer with a size that is not 0.
+// - LocalAlloc: any kind of block but LMEM_FIXED, with or without
+//   LMEM_ZEROINIT (LPTR).
+// - FormatMessageA: without FORMAT_MESSAGE_ALLOCATE_BUFFER and
+//   FORMAT_MESSAGE_FROM_SYSTEM, with a flag beyond those and
+//   FORMAT_MESSAGE_IGNORE_INSERTS, or with nowhere to put the pointer (in a
+//   language other than the user's default: ERROR_RESOURCE_LANG_NOT_FOUND).
+// - MultiByteToWideChar, WideCharToMultiByte: flags that are not 0, or a code
+//   page the system lacks; GetStringTypeA: anything but CT_CTYPE1;
+//   LCMapStringA: anything but LCMAP_LOWERCASE or LCMAP_UPPERCASE; both: a
+//   locale but LOCALE_SYSTEM_DEFAULT or LOCALE_USER_DEFAULT.
+// SetupDiCallClassInstaller answers any function but DIF_REMOVE as a class
+// with no installer does (ERROR_DI_DO_DEFAULT); a property the simulated
+// nodes do not hold (any but SPDRP_HARDWAREID, SPDRP_CLASS, SPDRP_CLASSGUID)
+// is answered as missing (ERROR_INVALID_DATA); CM_Get_DevNode_Status refuses
+// null pointers (CR_INVALID_POINTER) and flags (CR_INVALID_FLAG).
 #pragma once
 
 #include "platform/host/boot.h"              // Reset, Boot

@@ -1,10 +1,14 @@
-// The facts, in Windows' own names only. Where Wine is known to answer
-// otherwise than Windows, the check says what Windows answers and expects
-// Wine's own answer only on Wine, the way Wine marks its tests todo_wine; a
-// Wine that comes to answer as Windows does then fails the check and the
-// mark can go.
+// The facts, in Windows' own names only. Each says where it comes from: a
+// check of Wine's conformance tests that is not marked todo_wine (those run
+// on Windows in Wine's test farm, so they state what Windows answers), or
+// the documentation. Where Wine is known to answer otherwise than Windows,
+// the check says what Windows answers and expects Wine's own answer only on
+// Wine, the way Wine marks its tests todo_wine; a Wine that comes to answer
+// as Windows does then fails the check and the mark can go.
 #include "tests/facts/setupapi_facts.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -19,6 +23,8 @@ const DWORD kPastLastProperty = 0x25;
 const DWORD kSentinel = 0xdeadbeef;
 // Not a system code: no message text exists for it.
 const DWORD kUnknownCode = 0x2000BEEF;
+// ERROR_BAD_EXE_FORMAT, whose text has an insert.
+const DWORD kTextWithInsert = 193;
 
 std::string Hex(DWORD value)
 {
@@ -37,6 +43,19 @@ void Check(bool ok, int line, const std::string& message)
 #define FACT_OK(condition, message) Check((condition), __LINE__, (message))
 // `windows` is what Windows answers; on Wine the check expects `wine`.
 #define FACT_OK_TODO_WINE(windows, wine, message) Check(OnWine() ? (wine) : (windows), __LINE__, (message))
+
+// The call failed, and with this last error.
+bool FailedWith(BOOL ret, DWORD error)
+{
+    return !ret && GetLastError() == error;
+}
+
+bool SameText(const std::string& a, const char* b)
+{
+    return a.size() == strlen(b) && std::equal(a.begin(), a.end(), b, [](char x, char y) {
+               return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+           });
+}
 
 std::string MultiSz(const std::vector<std::string>& entries)
 {
@@ -69,16 +88,35 @@ bool Member(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* record)
     return ret != FALSE;
 }
 
-// A node's hardware IDs read at once into a buffer larger than any list
-// here; "" when the read fails.
-std::string HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* record)
+// A property of a node read at once into a buffer larger than any here; ""
+// when the read fails.
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property = SPDRP_HARDWAREID)
 {
     BYTE buffer[512];
     DWORD required = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(set, record, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer, &required)) {
+    if (!SetupDiGetDeviceRegistryPropertyA(set, record, property, nullptr, buffer, sizeof buffer, &required)) {
         return std::string();
     }
     return std::string(reinterpret_cast<const char*>(buffer), required < sizeof buffer ? required : sizeof buffer);
+}
+
+// A node's instance ID; "" when it cannot be had.
+std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA* record)
+{
+    char id[256] = "";
+    return SetupDiGetDeviceInstanceIdA(set, record, id, sizeof id, nullptr) ? std::string(id) : std::string();
+}
+
+// The member of a fresh set whose hardware IDs are `ids`; false when none is.
+bool FindMember(HDEVINFO set, const std::string& ids, SP_DEVINFO_DATA* record)
+{
+    record->cbSize = sizeof *record;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, record); ++index) {
+        if (Property(set, record) == ids) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // One node made as `node` says, among the machine's own, taken from a fresh set.
@@ -120,6 +158,8 @@ BOOL ReadHardwareIds(OneNode& node, std::vector<BYTE>* buffer, DWORD size, DWORD
                                              size == 0 ? nullptr : buffer->data(), size, required);
 }
 
+// test_registry_property_a: SPDRP_HARDWAREID of a node that has none, with
+// no buffer; the documentation: with a buffer too.
 void NodeWithoutThePropertyAnswersInvalidData()
 {
     OneNode node({false, ""});
@@ -136,7 +176,8 @@ void NodeWithoutThePropertyAnswersInvalidData()
     }
 }
 
-// With no buffer (the size query) and with one a byte short.
+// test_registry_property_a: the size query answers ERROR_INSUFFICIENT_BUFFER
+// and the exact size; the documentation: so does a buffer a byte short.
 void TooSmallABufferIsRefusedWithTheExactSize()
 {
     OneNode node({true, kIds});
@@ -155,6 +196,7 @@ void TooSmallABufferIsRefusedWithTheExactSize()
     }
 }
 
+// test_registry_property_a: a large enough buffer gets the value and its type.
 void BufferOfExactlyTheSizeIsFilledAndTheSizeReported()
 {
     OneNode node({true, kIds});
@@ -174,6 +216,7 @@ void BufferOfExactlyTheSizeIsFilledAndTheSizeReported()
     }
 }
 
+// test_device_info (check_device_info): past the last member, ERROR_NO_MORE_ITEMS.
 void EnumerationPastTheLastMemberAnswersNoMoreItems()
 {
     OneNode node({true, kIds});
@@ -190,7 +233,39 @@ void EnumerationPastTheLastMemberAnswersNoMoreItems()
     }
 }
 
-void RecordWithAWrongSizeIsRefused()
+// A call about a member, through `set` and `record`.
+typedef BOOL (*MemberCall)(HDEVINFO set, SP_DEVINFO_DATA* record);
+
+BOOL ReadHardwareIdsOf(HDEVINFO set, SP_DEVINFO_DATA* record)
+{
+    BYTE buffer[512];
+    DWORD required = kSentinel;
+    return SetupDiGetDeviceRegistryPropertyA(set, record, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer, &required);
+}
+
+BOOL ReadClassOf(HDEVINFO set, SP_DEVINFO_DATA* record)
+{
+    BYTE buffer[512];
+    DWORD required = kSentinel;
+    return SetupDiGetDeviceRegistryPropertyA(set, record, SPDRP_CLASS, nullptr, buffer, sizeof buffer, &required);
+}
+
+BOOL ReadInstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA* record)
+{
+    char id[256];
+    DWORD required = kSentinel;
+    return SetupDiGetDeviceInstanceIdA(set, record, id, sizeof id, &required);
+}
+
+BOOL RemoveMember(HDEVINFO set, SP_DEVINFO_DATA* record)
+{
+    return SetupDiCallClassInstaller(DIF_REMOVE, set, record);
+}
+
+// Enumerating into a record of the wrong size: the documentation. Reading
+// through no set, no record or one of the wrong size: test_registry_property_a
+// and test_get_device_instance_id.
+void CallsThatNameNoMemberAreRefused()
 {
     OneNode node({true, kIds});
     if (!node.ready) {
@@ -200,25 +275,37 @@ void RecordWithAWrongSizeIsRefused()
         SP_DEVINFO_DATA record = {};
         record.cbSize = cbSize;
         SetLastError(kSentinel);
-        BOOL ret = SetupDiEnumDeviceInfo(node.set, node.index, &record);
-        FACT_OK(!ret, "enumerating into a record of " + std::to_string(cbSize) + " bytes succeeded");
-        FACT_OK(GetLastError() == ERROR_INVALID_USER_BUFFER,
+        const BOOL ret = SetupDiEnumDeviceInfo(node.set, node.index, &record);
+        FACT_OK(FailedWith(ret, ERROR_INVALID_USER_BUFFER),
                 "enumerating into a record of " + std::to_string(cbSize) + " bytes: " + Hex(GetLastError()));
-
-        // The record names the node, but its size is wrong.
-        record = node.record;
-        record.cbSize = cbSize;
-        BYTE buffer[512];
-        DWORD required = kSentinel;
-        SetLastError(kSentinel);
-        ret = SetupDiGetDeviceRegistryPropertyA(node.set, &record, SPDRP_HARDWAREID, nullptr, buffer, sizeof buffer,
-                                                &required);
-        FACT_OK(!ret, "a read through a record of " + std::to_string(cbSize) + " bytes succeeded");
-        FACT_OK(GetLastError() == ERROR_INVALID_PARAMETER,
-                "a read through a record of " + std::to_string(cbSize) + " bytes: " + Hex(GetLastError()));
+    }
+    SP_DEVINFO_DATA wrongSize = node.record;
+    wrongSize.cbSize = 0;
+    const struct {
+        const char* what;
+        HDEVINFO set;
+        SP_DEVINFO_DATA* record;
+        DWORD error;
+    } refusals[] = {
+        {"no set", nullptr, &node.record, ERROR_INVALID_HANDLE},
+        {"no record", node.set, nullptr, ERROR_INVALID_PARAMETER},
+        {"a record of 0 bytes", node.set, &wrongSize, ERROR_INVALID_PARAMETER},
+    };
+    const std::pair<const char*, MemberCall> calls[] = {{"reading a property", ReadHardwareIdsOf},
+                                                        {"reading the instance ID", ReadInstanceIdOf}};
+    for (const auto& refusal : refusals) {
+        for (const auto& call : calls) {
+            SetLastError(kSentinel);
+            const BOOL ret = call.second(refusal.set, refusal.record);
+            FACT_OK(FailedWith(ret, refusal.error),
+                    std::string(call.first) + " through " + refusal.what + ": " + Hex(GetLastError()));
+        }
     }
 }
 
+// test_registry_property_a: SPDRP_DEVICEDESC of a node without one; the
+// documentation: SPDRP_COMPATIBLEIDS likewise, and a number past the last
+// property (Wine refuses it without setting the last error, todo_wine there).
 void OtherPropertiesAreNotAnsweredWithTheHardwareIds()
 {
     OneNode node({true, kIds});
@@ -232,19 +319,73 @@ void OtherPropertiesAreNotAnsweredWithTheHardwareIds()
         SetLastError(kSentinel);
         const BOOL ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, property, nullptr, buffer,
                                                            sizeof buffer, &required);
-        FACT_OK(!ret, "property " + Hex(property) + " was answered");
-        FACT_OK(GetLastError() == ERROR_INVALID_DATA, "property " + Hex(property) + ": " + Hex(GetLastError()));
+        FACT_OK(FailedWith(ret, ERROR_INVALID_DATA), "property " + Hex(property) + ": " + Hex(GetLastError()));
     }
-    // A number no property has.
+    for (DWORD property : {kPastLastProperty, DWORD{0xFFFFFFFF}}) {
+        DWORD required = kSentinel;
+        SetLastError(kSentinel);
+        const BOOL ret =
+            SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, property, nullptr, nullptr, 0, &required);
+        const DWORD error = GetLastError();
+        FACT_OK(!ret, "property number " + Hex(property) + " was answered");
+        FACT_OK_TODO_WINE(error == ERROR_INVALID_REG_PROPERTY, error == kSentinel,
+                          "property number " + Hex(property) + ": " + Hex(error));
+    }
+}
+
+// test_registry_property_a ("Have SPDRP_CLASSGUID property", "Have
+// SPDRP_CLASS property").
+void ClassPropertiesNameTheNodesSetupClass()
+{
+    OneNode node({true, kIds});
+    if (!node.ready) {
+        return;
+    }
+    const std::pair<DWORD, const char*> classProperties[] = {{SPDRP_CLASSGUID, kNodeClassGuid},
+                                                             {SPDRP_CLASS, kNodeClassName}};
+    for (const auto& property : classProperties) {
+        const std::string what = "property " + Hex(property.first);
+        const auto size = static_cast<DWORD>(strlen(property.second) + 1);
+        DWORD required = kSentinel;
+        SetLastError(kSentinel);
+        BOOL ret =
+            SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, property.first, nullptr, nullptr, 0, &required);
+        FACT_OK(FailedWith(ret, ERROR_INSUFFICIENT_BUFFER) && required == size,
+                what + " with no buffer: " + Hex(GetLastError()) + ", " + std::to_string(required) + " bytes");
+        char text[64] = "";
+        DWORD type = kSentinel;
+        SetLastError(kSentinel);
+        ret = SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, property.first, &type,
+                                                reinterpret_cast<BYTE*>(text), sizeof text, &required);
+        FACT_OK(ret && type == REG_SZ && SameText(text, property.second),
+                what + ": \"" + text + "\", type " + Hex(type) + ", error " + Hex(GetLastError()));
+    }
+}
+
+// test_get_device_instance_id: no buffer answers ERROR_INSUFFICIENT_BUFFER;
+// the documentation: with the size the ID needs, its NUL included.
+void InstanceIdIsAnsweredLikeAProperty()
+{
+    OneNode node({true, kIds});
+    if (!node.ready) {
+        return;
+    }
     DWORD required = kSentinel;
     SetLastError(kSentinel);
-    const BOOL ret =
-        SetupDiGetDeviceRegistryPropertyA(node.set, &node.record, kPastLastProperty, nullptr, nullptr, 0, &required);
-    const DWORD error = GetLastError();
-    FACT_OK(!ret, "a property number past the last was answered");
-    // Wine refuses the number without setting the last error.
-    FACT_OK_TODO_WINE(error == ERROR_INVALID_REG_PROPERTY, error == kSentinel,
-                      "a property number past the last: " + Hex(error));
+    BOOL ret = SetupDiGetDeviceInstanceIdA(node.set, &node.record, nullptr, 0, &required);
+    FACT_OK(FailedWith(ret, ERROR_INSUFFICIENT_BUFFER), "the size query: " + Hex(GetLastError()));
+    if (required == kSentinel || required < 2 || required > 256) {
+        FACT_OK(false, "the size query needs " + std::to_string(required) + " bytes");
+        return;
+    }
+    std::vector<char> id(required, 'x');
+    SetLastError(kSentinel);
+    ret = SetupDiGetDeviceInstanceIdA(node.set, &node.record, id.data(), required - 1, nullptr);
+    FACT_OK(FailedWith(ret, ERROR_INSUFFICIENT_BUFFER), "a buffer a byte short: " + Hex(GetLastError()));
+    SetLastError(kSentinel);
+    ret = SetupDiGetDeviceInstanceIdA(node.set, &node.record, id.data(), required, nullptr);
+    FACT_OK(ret && strlen(id.data()) + 1 == required,
+            "a buffer of the size needed: " + Hex(GetLastError()) + ", " + std::string(id.data(), required - 1));
 }
 
 // Two nodes with lists of their own (`tag` keeps them apart from the nodes
@@ -288,6 +429,8 @@ bool Remove(HDEVINFO set, DWORD index)
     return ret != FALSE;
 }
 
+// test_device_info: after the removal the member is still enumerated at its
+// index, and the set ends where it did.
 void RemovedNodeKeepsItsIndexAndTheNextFollows()
 {
     TwoNodes nodes("INDEX");
@@ -307,7 +450,7 @@ void RemovedNodeKeepsItsIndexAndTheNextFollows()
             FACT_OK(ret, "after DIF_REMOVE member " + std::to_string(index) + " failed with " + Hex(GetLastError()));
         }
         // The members after the removed one did not move up.
-        FACT_OK(Member(set, nodes.secondIndex, &record) && HardwareIds(set, &record) == nodes.second,
+        FACT_OK(Member(set, nodes.secondIndex, &record) && Property(set, &record) == nodes.second,
                 "after DIF_REMOVE the other node is no longer member " + std::to_string(nodes.secondIndex));
         SetLastError(kSentinel);
         const BOOL ret = SetupDiEnumDeviceInfo(set, nodes.members, &record);
@@ -318,6 +461,49 @@ void RemovedNodeKeepsItsIndexAndTheNextFollows()
     SetupDiDestroyDeviceInfoList(set);
 }
 
+// test_device_info: the removed member keeps its record, and its instance ID
+// answers ERROR_NO_SUCH_DEVINST. Its properties and another removal answer so
+// too (not checked by Wine's tests; Wine's SetupAPI answers so for every
+// call about a removed member). The configuration manager no longer has the
+// node (Wine's stub answers CR_SUCCESS for every node, todo_wine there).
+void RemovedNodeIsGoneForEveryCallAboutIt()
+{
+    TwoNodes nodes("GONE");
+    if (!nodes.Make()) {
+        return;
+    }
+    HDEVINFO set = OpenAll();
+    SP_DEVINFO_DATA before;
+    if (set == INVALID_HANDLE_VALUE || !Member(set, nodes.firstIndex, &before) || !Remove(set, nodes.firstIndex)) {
+        if (set != INVALID_HANDLE_VALUE) {
+            SetupDiDestroyDeviceInfoList(set);
+        }
+        return;
+    }
+    SP_DEVINFO_DATA record;
+    if (Member(set, nodes.firstIndex, &record)) {
+        FACT_OK(record.DevInst == before.DevInst && memcmp(&record.ClassGuid, &before.ClassGuid, sizeof(GUID)) == 0,
+                "the removed member's record changed");
+        const std::pair<const char*, MemberCall> calls[] = {{"its hardware IDs", ReadHardwareIdsOf},
+                                                            {"its class", ReadClassOf},
+                                                            {"its instance ID", ReadInstanceIdOf},
+                                                            {"another DIF_REMOVE", RemoveMember}};
+        for (const auto& call : calls) {
+            SetLastError(kSentinel);
+            const BOOL ret = call.second(set, &record);
+            FACT_OK(FailedWith(ret, ERROR_NO_SUCH_DEVINST),
+                    std::string("after DIF_REMOVE, ") + call.first + ": " + Hex(GetLastError()));
+        }
+        ULONG status = 0;
+        ULONG problem = 0;
+        const CONFIGRET cr = CM_Get_DevNode_Status(&status, &problem, record.DevInst, 0);
+        FACT_OK_TODO_WINE(cr != CR_SUCCESS, cr == CR_SUCCESS, "after DIF_REMOVE the node's status is " + Hex(cr));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+// test_register_device_info: a set opened after the removal no longer holds
+// the node.
 void RemovedNodeIsNotInASetOpenedAfterwards()
 {
     TwoNodes nodes("NEW_SET");
@@ -343,7 +529,7 @@ void RemovedNodeIsNotInASetOpenedAfterwards()
     SP_DEVINFO_DATA record = {};
     record.cbSize = sizeof record;
     for (; SetupDiEnumDeviceInfo(set, count, &record); ++count) {
-        const std::string ids = HardwareIds(set, &record);
+        const std::string ids = Property(set, &record);
         firstSeen += ids == nodes.first ? 1 : 0;
         secondSeen += ids == nodes.second ? 1 : 0;
     }
@@ -354,13 +540,100 @@ void RemovedNodeIsNotInASetOpenedAfterwards()
             std::to_string(count) + " members afterwards, expected " + std::to_string(nodes.members - 1));
 }
 
+// The device key Enum\<enumerator>\<device ID> of an instance ID.
+std::string DeviceKeyOf(const std::string& instanceId)
+{
+    return instanceId.substr(0, instanceId.rfind('\\'));
+}
+
+// Removes the member whose hardware IDs are `ids` through a fresh set.
+bool RemoveNodeWithIds(const std::string& ids)
+{
+    HDEVINFO set = OpenAll();
+    SP_DEVINFO_DATA record;
+    bool removed = false;
+    if (set != INVALID_HANDLE_VALUE && FindMember(set, ids, &record)) {
+        SetLastError(kSentinel);
+        removed = SetupDiCallClassInstaller(DIF_REMOVE, set, &record) != FALSE;
+        FACT_OK(removed, "DIF_REMOVE failed with " + Hex(GetLastError()));
+    }
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    return removed;
+}
+
+// test_register_device_iface and test_registry_property_a: once its device
+// is gone, Enum\Root\LEGACY_BOGUS no longer exists. A device key that keeps
+// an instance stays (the registry deletes no key that has subkeys), and so
+// does the enumerator's.
+void DeviceKeyGoesWithItsLastInstance()
+{
+    const std::string paired[] = {MultiSz({"HWPT_FACT\\PAIR_1"}), MultiSz({"HWPT_FACT\\PAIR_2"})};
+    const std::string single = MultiSz({"HWPT_FACT\\SINGLE"});
+    std::vector<DWORD> indexes;
+    DWORD members = 0;
+    if (!MakeNodes({{true, paired[0], 1}, {true, paired[1], 1}, {true, single}}, &indexes, &members)) {
+        return;
+    }
+    HDEVINFO set = OpenAll();
+    std::string ids[3];
+    SP_DEVINFO_DATA record;
+    for (size_t i = 0; i < 3 && set != INVALID_HANDLE_VALUE; ++i) {
+        if (Member(set, indexes[i], &record)) {
+            ids[i] = InstanceId(set, &record);
+        }
+    }
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    const std::string pairKey = DeviceKeyOf(ids[0]);
+    const std::string singleKey = DeviceKeyOf(ids[2]);
+    if (ids[0].empty() || ids[2].empty() || DeviceKeyOf(ids[1]) != pairKey || singleKey == pairKey) {
+        FACT_OK(false, "the nodes made are not two of one device and one of another: " + ids[0] + ", " + ids[1] + ", " +
+                           ids[2]);
+        return;
+    }
+    FACT_OK(EnumKeyExists(pairKey) && EnumKeyExists(singleKey), "a device key is missing before any removal");
+    if (!RemoveNodeWithIds(paired[0]) || !RemoveNodeWithIds(single)) {
+        return;
+    }
+    FACT_OK(EnumKeyExists(pairKey), pairKey + " went although it keeps an instance");
+    FACT_OK(!EnumKeyExists(singleKey), singleKey + " stayed after its only instance went");
+    if (RemoveNodeWithIds(paired[1])) {
+        FACT_OK(!EnumKeyExists(pairKey), pairKey + " stayed after its last instance went");
+        FACT_OK(EnumKeyExists(DeviceKeyOf(pairKey)), "the enumerator key " + DeviceKeyOf(pairKey) + " went");
+    }
+}
+
+// test_get_class_devs: no class and no DIGCF_ALLCLASSES is refused.
+// test_call_class_installer: destroying a set clears the last error.
+void SetOfEveryClassOpensAndClosesCleanly()
+{
+    SetLastError(kSentinel);
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, 0);
+    FACT_OK(set == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER,
+            "a set of no class and no DIGCF_ALLCLASSES: " + Hex(GetLastError()));
+    set = OpenAll();
+    if (set != INVALID_HANDLE_VALUE) {
+        SetLastError(kSentinel);
+        const BOOL ret = SetupDiDestroyDeviceInfoList(set);
+        FACT_OK(ret && GetLastError() == ERROR_SUCCESS, "destroying the set left " + Hex(GetLastError()));
+    }
+}
+
+// The documentation: a known code gets its text in a block LocalFree takes
+// back. test_message_from_hmodule: a code with no text answers
+// ERROR_MR_MID_NOT_FOUND, and a text with an insert cannot be had without
+// arguments. test_message_invalid_flags: a failure sets the pointer to NULL.
 void FormatMessageAllocatesTheSystemsTextOrSaysItHasNone()
 {
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
     char* text = nullptr;
     SetLastError(kSentinel);
-    DWORD length = FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    DWORD length =
+        FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, language, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     FACT_OK(length != 0 && text != nullptr, "no text for ERROR_ACCESS_DENIED: " + Hex(GetLastError()));
     if (text != nullptr) {
         const std::string seen = text;
@@ -371,13 +644,42 @@ void FormatMessageAllocatesTheSystemsTextOrSaysItHasNone()
         FACT_OK(LocalFree(text) == nullptr, "the text's block could not be freed");
     }
 
-    text = nullptr;
+    char sentinel = 'x';
+    text = &sentinel;
     SetLastError(kSentinel);
-    length = FormatMessageA(flags, nullptr, kUnknownCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                            reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    length = FormatMessageA(flags, nullptr, kUnknownCode, language, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     FACT_OK(length == 0, "a code the system does not know has a text");
     FACT_OK(GetLastError() == ERROR_MR_MID_NOT_FOUND, "a code the system does not know: " + Hex(GetLastError()));
-    FACT_OK(text == nullptr, "a block was handed out for a code with no text");
+    FACT_OK(text == nullptr, "a failed call left its pointer set");
+
+    text = &sentinel;
+    length = FormatMessageA(flags & ~static_cast<DWORD>(FORMAT_MESSAGE_IGNORE_INSERTS), nullptr, kTextWithInsert,
+                            language, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    FACT_OK(length == 0 && text == nullptr, "a text with an insert was given without arguments");
+    if (length != 0 && text != nullptr && text != &sentinel) {
+        LocalFree(text);
+    }
+}
+
+// test_LocalAlloc: LMEM_ZEROINIT zeroes the block; LocalFree takes back a
+// block and NULL, and refuses a handle it never gave.
+void LocalHeapGivesZeroedBlocksAndRefusesWhatItDidNotGive()
+{
+    auto* block = static_cast<BYTE*>(LocalAlloc(LPTR, 64));
+    FACT_OK(block != nullptr, "LocalAlloc(LPTR, 64) failed with " + Hex(GetLastError()));
+    if (block != nullptr) {
+        bool zero = true;
+        for (size_t i = 0; i < 64; ++i) {
+            zero = zero && block[i] == 0;
+        }
+        FACT_OK(zero, "a block from LocalAlloc(LPTR) is not zeroed");
+        FACT_OK(LocalFree(block) == nullptr, "the block could not be freed");
+    }
+    FACT_OK(LocalFree(nullptr) == nullptr, "LocalFree(NULL) failed");
+    HLOCAL invalid = reinterpret_cast<HLOCAL>(static_cast<intptr_t>(static_cast<int32_t>(0xdeadbee0u + sizeof(void*))));
+    SetLastError(kSentinel);
+    FACT_OK(LocalFree(invalid) == invalid && GetLastError() == ERROR_INVALID_HANDLE,
+            "freeing a handle the heap never gave: " + Hex(GetLastError()));
 }
 
 }  // namespace
@@ -387,11 +689,17 @@ const Fact kFacts[] = {
     {"TooSmallABufferIsRefusedWithTheExactSize", TooSmallABufferIsRefusedWithTheExactSize},
     {"BufferOfExactlyTheSizeIsFilledAndTheSizeReported", BufferOfExactlyTheSizeIsFilledAndTheSizeReported},
     {"EnumerationPastTheLastMemberAnswersNoMoreItems", EnumerationPastTheLastMemberAnswersNoMoreItems},
-    {"RecordWithAWrongSizeIsRefused", RecordWithAWrongSizeIsRefused},
+    {"CallsThatNameNoMemberAreRefused", CallsThatNameNoMemberAreRefused},
     {"OtherPropertiesAreNotAnsweredWithTheHardwareIds", OtherPropertiesAreNotAnsweredWithTheHardwareIds},
+    {"ClassPropertiesNameTheNodesSetupClass", ClassPropertiesNameTheNodesSetupClass},
+    {"InstanceIdIsAnsweredLikeAProperty", InstanceIdIsAnsweredLikeAProperty},
     {"RemovedNodeKeepsItsIndexAndTheNextFollows", RemovedNodeKeepsItsIndexAndTheNextFollows},
+    {"RemovedNodeIsGoneForEveryCallAboutIt", RemovedNodeIsGoneForEveryCallAboutIt},
     {"RemovedNodeIsNotInASetOpenedAfterwards", RemovedNodeIsNotInASetOpenedAfterwards},
+    {"DeviceKeyGoesWithItsLastInstance", DeviceKeyGoesWithItsLastInstance},
+    {"SetOfEveryClassOpensAndClosesCleanly", SetOfEveryClassOpensAndClosesCleanly},
     {"FormatMessageAllocatesTheSystemsTextOrSaysItHasNone", FormatMessageAllocatesTheSystemsTextOrSaysItHasNone},
+    {"LocalHeapGivesZeroedBlocksAndRefusesWhatItDidNotGive", LocalHeapGivesZeroedBlocksAndRefusesWhatItDidNotGive},
 };
 const size_t kFactCount = sizeof kFacts / sizeof kFacts[0];
 

@@ -12,6 +12,8 @@
 #include <windows.h>
 // SetupAPI's header needs the base types from <windows.h> first.
 #include <setupapi.h>
+// The configuration manager: whether a node is in the device tree.
+#include <cfgmgr32.h>
 #else
 #include "platform/host/simulated_windows.h"
 #endif
@@ -29,12 +31,22 @@ namespace facts {
 struct NodeToMake {
     bool hasHardwareIds;
     std::string hardwareIds;
+    // Nodes made by one call with the same number (not 0) are instances of
+    // one device ID, Enum\<enumerator>\<device ID>\<instance>; with 0 a node
+    // has a device ID of its own.
+    unsigned deviceId = 0;
 };
 
-// Makes the nodes and answers their member indexes in a set of every class
-// opened afterwards, and that set's number of members; false after reporting
-// why when it cannot.
+// The setup class of every node made, as the system names it.
+const char kNodeClassGuid[] = "{4d36e97d-e325-11ce-bfc1-08002be10318}";
+const char kNodeClassName[] = "System";
+
+// Makes the nodes, never started, and answers their member indexes in a set
+// of every class opened afterwards, and that set's number of members; false
+// after reporting why when it cannot.
 bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members);
+// Whether the registry holds HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\<path>.
+bool EnumKeyExists(const std::string& path);
 // Whether the platform is Wine, whose answers differ from Windows' in places.
 bool OnWine();
 // Records one check that failed, at `file`:`line`.

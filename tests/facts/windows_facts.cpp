@@ -4,6 +4,7 @@
 // usage: windows_facts
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "tests/facts/setupapi_facts.h"
 #include "tests/windows/test_nodes.h"
@@ -24,12 +25,17 @@ const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 
 bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
 {
     std::vector<std::string> ids;
+    std::map<unsigned, std::string> shared;  // device number -> device name
     for (const NodeToMake& node : nodesToMake) {
+        std::string own;
+        std::string& name = node.deviceId == 0 ? own : shared[node.deviceId];
+        if (name.empty()) {
+            name = "FACT" + std::to_string(++g_made);
+        }
         std::string why;
         const testnodes::Property kind =
             node.hasHardwareIds ? testnodes::Property::kNarrow : testnodes::Property::kNone;
-        ids.push_back(
-            testnodes::MakeNode(kSystemClass, "FACT" + std::to_string(++g_made), kind, node.hardwareIds, &why));
+        ids.push_back(testnodes::MakeNode(kSystemClass, name, kind, node.hardwareIds, &why));
         if (ids.back().empty()) {
             ReportFailure("windows_facts.cpp", __LINE__, why);
             return false;
@@ -61,6 +67,17 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
             return false;
         }
     }
+    return true;
+}
+
+bool EnumKeyExists(const std::string& path)
+{
+    HKEY key = nullptr;
+    const std::string name = "SYSTEM\\CurrentControlSet\\Enum\\" + path;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
     return true;
 }
 
