@@ -15,6 +15,7 @@
 //
 // Where Wine answers otherwise than Windows, a check states what Windows must
 // answer and expects Wine's own answer only on Wine, as Wine's todo_wine does.
+#include "tests/windows/run_capture.h"
 #include "tests/windows/test_nodes.h"
 // The configuration manager, for what hwpurge-preview says of presence.
 #include <cfgmgr32.h>
@@ -27,6 +28,7 @@
 
 namespace {
 
+using checkrun::Run;
 using testnodes::Property;
 
 int g_failures = 0;
@@ -94,11 +96,11 @@ struct Node {
     std::wstring hardwareIds;  // REG_MULTI_SZ as stored, without the list's final NUL
 };
 
-const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
-const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const GUID& kCheckClass = testnodes::kCheckClass;
+using testnodes::kCheckClass;
+using testnodes::kHidClass;
+using testnodes::kPortsClass;
+using testnodes::kSystemClass;
+using testnodes::kUsbClass;
 
 // Makes a node (see testnodes::MakeNode) whose hardware-ID list is `ids`, a
 // REG_MULTI_SZ body (entries each with their NUL) without the closing NUL.
@@ -200,14 +202,6 @@ void CheckLeft(const std::vector<Node>& before, const std::vector<std::string>& 
 // ---------------------------------------------------------------------------
 // Running the programs
 
-struct Run {
-    bool started;
-    bool timedOut;
-    DWORD exitCode;
-    std::string out;
-    std::string err;
-};
-
 std::string g_hwpurge;  // hwpurge.exe as a Windows path
 std::string g_preview;  // hwpurge-preview.exe
 std::string g_scratch;  // folder for the captured output
@@ -216,62 +210,12 @@ std::string g_scratch;  // folder for the captured output
 std::string g_decoy;
 int g_runsBesideDecoy = 0;
 
-HANDLE CreateCapture(const std::string& path)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string ReadCapture(HANDLE file)
-{
-    std::string bytes;
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        bytes.append(chunk, got);
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
-// Starts `program` with exactly `commandLine`; standard output and error go
-// to files of their own, so their bytes arrive as the program wrote them.
+// Runs `program` with exactly `commandLine` (see checkrun::RunCaptured), and
+// checks that the decoy outlived the run.
 Run RunProgram(const std::string& program, const std::string& commandLine, DWORD timeoutMs = 60000)
 {
-    Run run = {false, false, 0, "", ""};
-    HANDLE out = CreateCapture(g_scratch + "\\stdout.bin");
-    HANDLE err = CreateCapture(g_scratch + "\\stderr.bin");
-    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
-        Check(false, "cannot create the capture files in " + g_scratch);
-        return run;
-    }
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    run.started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                 &process) != FALSE;
-    if (!run.started) {
-        Check(false, "CreateProcessA failed for: " + commandLine);
-    } else {
-        if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-            run.timedOut = true;
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    run.out = ReadCapture(out);
-    run.err = ReadCapture(err);
+    const Run run = checkrun::RunCaptured(program, commandLine, g_scratch, "", timeoutMs);
+    Check(run.started, run.why);
     if (!g_decoy.empty() && Listed(ListNodes(), g_decoy)) {
         ++g_runsBesideDecoy;
     } else if (!g_decoy.empty()) {
