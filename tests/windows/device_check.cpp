@@ -524,6 +524,38 @@ std::string JsonText(const std::string& text)
     return quoted + "\"";
 }
 
+// One character beyond ASCII in the ANSI code page, as its bytes: 0xC4
+// (A-umlaut in 1252) in a single-byte code page; in a double-byte one, where
+// 0xC4 may be a lead byte, the code page's two bytes for a full-width small k
+// (0x82 0x8B in 932).
+std::string NonAsciiCharacter()
+{
+    CPINFO info = {};
+    if (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1) {
+        return "\xC4";
+    }
+    char bytes[4] = "";
+    BOOL defaulted = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\xFF4B", 1, bytes, sizeof bytes, nullptr, &defaulted);
+    Check(length == 2 && !defaulted && IsDBCSLeadByte(static_cast<BYTE>(bytes[0])),
+          "code page " + std::to_string(GetACP()) + " has no two-byte full-width small k");
+    return std::string(bytes, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// `ansi` in UTF-8, as the system converts it, which is what the JSON gives.
+std::string AnsiToUtf8(const std::string& ansi)
+{
+    wchar_t wide[16];
+    const int wides =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), static_cast<int>(ansi.size()), wide, 16);
+    char utf8[64];
+    const int length =
+        wides > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, wides, utf8, sizeof utf8, nullptr, nullptr) : 0;
+    Check(length > 0, "the ANSI code page does not convert " + Printable(ansi));
+    return std::string(utf8, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
 // hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
 // removes none of them, and finds none once hwpurge.exe removed them.
 void CasePreview(UINT codePage)
@@ -542,15 +574,15 @@ void CasePreview(UINT codePage)
          p + "PV\\KIVO_4100", ""},
         {&kUsbClass, "PV_CASE", Lower(p) + "pv\\kivo_720" + nul, Lower(p) + "pv\\kivo_720", Lower(p) + "pv\\kivo_720",
          ""},
-        // A-umlaut in 1252, a full-width small k in 932: the JSON gives it in
-        // UTF-8. Its class is unknown to the machine, so it has no name.
+        // A character beyond ASCII, which the JSON gives in UTF-8. Its class
+        // is unknown to the machine, so it has no name.
         {&kCheckClass, "PV_ACCENT", "", "", "", ""},
         {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", ""},
     };
-    const bool japanese = codePage == 932;
-    plan[2].match = p + (japanese ? "PV\\KIVO_\x82\x8B" : "PV\\KIVO_\xC4");
+    const std::string beyondAscii = NonAsciiCharacter();
+    plan[2].match = p + "PV\\KIVO_" + beyondAscii;
     plan[2].ids = plan[2].match + nul;
-    plan[2].jsonMatch = p + (japanese ? "PV\\KIVO_\xEF\xBD\x8B" : "PV\\KIVO_\xC3\x84");
+    plan[2].jsonMatch = p + "PV\\KIVO_" + AnsiToUtf8(beyondAscii);
     Check(GetACP() == codePage, "the ANSI code page is " + std::to_string(GetACP()));
     for (auto& node : plan) {
         node.instanceId = CreateNode(*node.setupClass, node.name, Property::kNarrow, node.ids);
