@@ -430,7 +430,13 @@ void CaseZeroBytes()
         }
     }
     SetupDiDestroyDeviceInfoList(set);
-    Check(emptyAt != 0 && nextAt > emptyAt, "the empty node is not enumerated before the next one");
+    Check(emptyAt != 0 && nextAt != 0, "the two nodes are not both enumerated");
+    // The run below meets the empty property before the next node only if it
+    // comes first, as Wine lists them (their names are chosen for it); the
+    // answer that hung the pass is Wine's. Windows documents no order.
+    if (testnodes::OnWine()) {
+        Check(nextAt > emptyAt, "Wine does not enumerate the empty node before the next one");
+    }
 
     CheckRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "ZB\\", 20000),
              std::string(kBanner) + RemovalLine(p + "ZB\\NEXT"), "", 0, "zero-byte hardware IDs");
