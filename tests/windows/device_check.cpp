@@ -12,7 +12,7 @@
 //   usage | quoting | empty | removal | zero-bytes | resources
 //   preview <ANSI code page> | fleet <folder of detect.cmd and remediate.cmd>
 //   full-width <identifier code page> <ANSI code page> removed|kept
-//   leftovers                           what a run that died leaves is removed
+//   leftovers                           a run's nodes go when it ends, dies or gets Ctrl+Break
 //
 // Where Wine answers otherwise than Windows, a check states what Windows must
 // answer and expects Wine's own answer only on Wine, as Wine's todo_wine does.
@@ -784,12 +784,23 @@ void CheckResources(const std::string& program)
     }
 }
 
-// Runs this program again with `arguments`; its status and standard output.
-Run RunSelf(const std::string& arguments)
+// This program's path, and its command line for another run with `arguments`.
+std::string Self()
 {
     char self[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, self, sizeof self);
-    return RunProgram(self, "device_check.exe " + arguments + " \"" + g_hwpurge + "\" \"" + g_preview + "\"");
+    return self;
+}
+
+std::string SelfLine(const std::string& arguments)
+{
+    return "device_check.exe " + arguments + " \"" + g_hwpurge + "\" \"" + g_preview + "\"";
+}
+
+// Runs this program again with `arguments`; its status and standard output.
+Run RunSelf(const std::string& arguments)
+{
+    return RunProgram(Self(), SelfLine(arguments));
 }
 
 int CountUnderPrefix()
@@ -816,14 +827,45 @@ void CaseLeftovers()
     Check(next.out.find("note: removed 2 device nodes an earlier run left behind") != std::string::npos,
           "the run after the one that died does not say it removed its 2 nodes:\n" + next.out);
     Check(CountUnderPrefix() == 0, "the run after the one that died left nodes behind");
+
+    // Ctrl+Break, sent to a run in a process group of its own once it made
+    // its nodes: its handler removes them before the process ends.
+    checkrun::Started waiting = checkrun::Start(Self(), SelfLine("wait"), g_scratch, "", CREATE_NEW_PROCESS_GROUP);
+    Check(waiting.why.empty(), waiting.why);
+    for (int tries = 0; tries < 300 && waiting.why.empty() && CountUnderPrefix() < 2; ++tries) {
+        Sleep(100);
+    }
+    const bool sent =
+        waiting.why.empty() && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, waiting.process.dwProcessId) != FALSE;
+    const DWORD error = GetLastError();
+    const Run broken = checkrun::Finish(&waiting, sent ? 30000 : 0);
+    // Wine 8 cannot send it (error 12 without a terminal, 6 with one).
+    CheckTodoWine(sent, !sent,
+                  sent ? "GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT) succeeded"
+                       : "GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT) failed with error " + std::to_string(error) +
+                             " (the check needs a console: run it from a prompt)");
+    if (sent) {
+        Check(broken.exitCode == 3,
+              "the run sent Ctrl+Break ended with " + std::to_string(broken.exitCode) + ", not 3:\n" + broken.out);
+        Check(CountUnderPrefix() == 0, "the run sent Ctrl+Break left its nodes behind:\n" + broken.out);
+    } else {
+        printf("note: Ctrl+Break not sent (error %lu); the run was ended instead\n", static_cast<unsigned long>(error));
+        Check(testnodes::End("device_check"), "the nodes of the ended run are left");
+    }
 }
 
-// Makes two nodes and dies without removing them, as a killed run would.
-void CaseDie()
+// Makes two nodes and dies without removing them, as a killed run would; or,
+// `waitForBreak`, waits for Ctrl+Break, whose handler ends the process.
+void CaseDie(bool waitForBreak)
 {
     CreateNode(kCheckClass, "DIE_1", Property::kNone, "");
     CreateNode(kCheckClass, "DIE_2", Property::kNone, "");
     fflush(stdout);
+    if (waitForBreak) {
+        Sleep(60000);
+        Check(false, "no Ctrl+Break came within a minute");
+        return;
+    }
     TerminateProcess(GetCurrentProcess(), 9);
 }
 
@@ -872,8 +914,8 @@ bool RunCase(const std::string& which, const std::vector<std::string>& arguments
         CheckResources(g_preview);
     } else if (which == "leftovers" && count == 0) {
         CaseLeftovers();
-    } else if (which == "die" && count == 0) {
-        CaseDie();
+    } else if ((which == "die" || which == "wait") && count == 0) {
+        CaseDie(which == "wait");
     } else if (which == "all" && count == 1) {
         // Every case that holds on Windows, in the system's own code page.
         // The runs of the leftovers case remove every node under the prefix,
@@ -913,7 +955,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (which != "leftovers" && which != "die" && which != "all") {
+    if (which != "leftovers" && which != "die" && which != "wait" && which != "all") {
         MakeDecoy();
     }
     const bool known = RunCase(which, arguments);

@@ -69,7 +69,10 @@ int RemoveUnderPrefix(std::string* why)
                 continue;
             }
             // The second pass only looks: whatever it finds was not removed.
-            if (pass == 1 || !SetupDiCallClassInstaller(DIF_REMOVE, set, &data)) {
+            // Where a class installer refuses DIF_REMOVE for a node that was
+            // never installed, SetupAPI's default handler removes it, so that
+            // one refusal does not stop every later run at its start.
+            if (pass == 1 || (!SetupDiCallClassInstaller(DIF_REMOVE, set, &data) && !SetupDiRemoveDevice(set, &data))) {
                 *why = std::string(id) + " could not be removed (error " + std::to_string(GetLastError()) + ")";
                 break;
             }
