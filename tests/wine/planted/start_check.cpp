@@ -9,8 +9,8 @@
 //   start_check start <guard_probe.exe> <marker.dll>
 //     In a program started as hwpurge's are, the stack guard is seeded anew
 //     in every process, an overflow of a stack buffer ends the process with
-//     STATUS_STACK_BUFFER_OVERRUN, and LoadLibrary does not find a DLL lying
-//     beside the program.
+//     STATUS_STACK_BUFFER_OVERRUN, and LoadLibrary finds no DLL lying only
+//     beside the program or only in its current directory, another folder.
 //
 // What only Wine does is marked as Wine's, in the manner of Wine's todo_wine:
 // the check states what Windows must do, and expects Wine's own answer only
@@ -190,31 +190,39 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
 int CheckStart(const std::string& probeSource, const std::string& marker)
 {
     const std::string work = WorkFolder("start");
-    const std::string probe = work + "\\" + BaseName(probeSource);
+    const std::string beside = NewFolder(work + "\\program");
+    const std::string current = NewFolder(work + "\\current");
+    const std::string probe = beside + "\\" + BaseName(probeSource);
     Check(CopyFileA(probeSource.c_str(), probe.c_str(), FALSE) != FALSE, "cannot copy " + probeSource);
 
-    const checkrun::Run first = RunIn(probe, "guard", work, work);
-    const checkrun::Run second = RunIn(probe, "guard", work, work);
+    const checkrun::Run first = RunIn(probe, "guard", current, work);
+    const checkrun::Run second = RunIn(probe, "guard", current, work);
     Check(first.exitCode == 0 && second.exitCode == 0, "the probe did not print its guard");
     // The value the guard holds until the entry point seeds it.
     Check(first.out.find("2b992ddfa232") == std::string::npos, "the guard was never seeded: " + first.out);
     Check(!first.out.empty() && first.out != second.out,
           "two processes share the stack guard " + first.out + " (not seeded per process)");
 
-    Check(RunIn(probe, "overflow 1234567", work, work).exitCode == 0, "the probe fails without an overflow");
-    const checkrun::Run smashed = RunIn(probe, "overflow 0123456789abcdef0123456789abcdef", work, work);
+    Check(RunIn(probe, "overflow 1234567", current, work).exitCode == 0, "the probe fails without an overflow");
+    const checkrun::Run smashed = RunIn(probe, "overflow 0123456789abcdef0123456789abcdef", current, work);
     Check(smashed.exitCode == STATUS_STACK_BUFFER_OVERRUN,
           "an overflow of a stack buffer ended with status " + std::to_string(smashed.exitCode) + ", not " +
               std::to_string(STATUS_STACK_BUFFER_OVERRUN) + " (STATUS_STACK_BUFFER_OVERRUN)");
 
     // By the time the program's code runs, a DLL is looked for in System32
-    // alone: one beside the program, or in the current directory, is not it.
-    const std::string planted = work + "\\hwpurge-planted.dll";
-    Check(CopyFileA(marker.c_str(), planted.c_str(), FALSE) != FALSE, "cannot copy the marker to " + planted);
-    Check(RunIn(probe, "load hwpurge-planted.dll", work, work).exitCode == 0,
-          "LoadLibrary found hwpurge-planted.dll beside the program: the DLL search is not narrowed to System32");
-    for (const std::string& load : TakeLoads(work, "beside the program")) {
-        Check(false, "the probe loaded the planted " + load);
+    // alone: one only beside the program, or only in the current directory
+    // (which is not the program's folder), is not found.
+    const std::string places[][3] = {{beside, "beside the program", "hwpurge-beside.dll"},
+                                     {current, "in the current directory", "hwpurge-current.dll"}};
+    for (const auto& place : places) {
+        const std::string& name = place[2];
+        const std::string planted = place[0] + "\\" + name;
+        Check(CopyFileA(marker.c_str(), planted.c_str(), FALSE) != FALSE, "cannot copy the marker to " + planted);
+        Check(RunIn(probe, "load " + name, current, work).exitCode == 0,
+              "LoadLibrary found " + name + " " + place[1] + ": the DLL search is not narrowed to System32");
+        for (const std::string& load : TakeLoads(place[0], place[1].c_str())) {
+            Check(false, "the probe loaded the planted " + load);
+        }
     }
     RemoveFolder(work);
     return g_failures == 0 ? 0 : 1;
