@@ -1,7 +1,8 @@
 // What runs at the start of hwpurge's programs, checked from outside.
 //
-//   start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> <name>...
-//     Plants the marker DLL as <name>.dll, for every name given, beside
+//   start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> [<name>...]
+//     Plants the marker DLL as <name>.dll, for every name given (by default
+//     those of tests/wine/planted/CMakeLists.txt), beside
 //     copies of the programs and in their current directory, and runs them
 //     (usage, and a real run against a node under the run's own prefix; see
 //     tests/windows/test_nodes.h): no stand-in may be loaded. Under Wine, WINEDLLOVERRIDES must make the
@@ -113,6 +114,21 @@ std::vector<std::string> TakeLoads(const std::string& folder, const char* where)
     fclose(file);
     DeleteFileA(log.c_str());
     return loads;
+}
+
+// The names to plant when none are given: the one list, in
+// tests/wine/planted/CMakeLists.txt, which also makes them native first for
+// Wine.
+std::vector<std::string> BuiltInNames()
+{
+    std::vector<std::string> names;
+    const std::string list = HWPURGE_PLANTED_NAMES;
+    size_t at = 0;
+    for (size_t comma = 0; (comma = list.find(',', at)) != std::string::npos; at = comma + 1) {
+        names.push_back(list.substr(at, comma - at));
+    }
+    names.push_back(list.substr(at));
+    return names;
 }
 
 int CheckPlanted(const std::string& marker, const std::string& hwpurge, const std::string& preview,
@@ -233,14 +249,15 @@ int CheckStart(const std::string& probeSource, const std::string& marker)
 int main(int argc, char** argv)
 {
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "planted" && argc > 5) {
-        return CheckPlanted(argv[2], argv[3], argv[4], std::vector<std::string>(argv + 5, argv + argc));
+    if (what == "planted" && argc >= 5) {
+        const std::vector<std::string> names(argv + 5, argv + argc);
+        return CheckPlanted(argv[2], argv[3], argv[4], names.empty() ? BuiltInNames() : names);
     }
     if (what == "start" && argc == 4) {
         return CheckStart(argv[2], argv[3]);
     }
     printf(
-        "usage: start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> <name>...\n"
+        "usage: start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> [<name>...]\n"
         "       start_check start <guard_probe.exe> <marker.dll>\n");
     return 2;
 }
