@@ -124,8 +124,9 @@ std::vector<std::string> BuiltInNames()
     std::vector<std::string> names;
     const std::string list = HWPURGE_PLANTED_NAMES;
     size_t at = 0;
-    for (size_t comma = 0; (comma = list.find(',', at)) != std::string::npos; at = comma + 1) {
+    for (size_t comma = list.find(','); comma != std::string::npos; comma = list.find(',', at)) {
         names.push_back(list.substr(at, comma - at));
+        at = comma + 1;
     }
     names.push_back(list.substr(at));
     return names;
@@ -141,6 +142,11 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
     const std::string work = WorkFolder("planted");
     const std::string beside = NewFolder(work + "\\program");
     const std::string current = NewFolder(work + "\\current");
+    std::string planted;
+    for (const std::string& name : names) {
+        planted += " " + name + ".dll";
+    }
+    printf("note: the marker is planted as%s\n", planted.c_str());
     for (const std::string& name : names) {
         for (const std::string& folder : {beside, current}) {
             const std::string copy = folder + "\\" + name + ".dll";
