@@ -2,11 +2,13 @@
 //
 //   start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> [<name>...]
 //     Plants the marker DLL as <name>.dll, for every name given (by default
-//     those of tests/wine/planted/CMakeLists.txt), beside
-//     copies of the programs and in their current directory, and runs them
-//     (usage, and a real run against a node under the run's own prefix; see
-//     tests/windows/test_nodes.h): no stand-in may be loaded. Under Wine, WINEDLLOVERRIDES must make the
-//     names native first (Wine reads it from the Unix environment alone).
+//     those of tests/wine/planted/CMakeLists.txt), beside copies of the
+//     programs and in their current directory, and runs them (usage, and a
+//     real run against a node under the run's own prefix; see
+//     tests/windows/test_nodes.h): no stand-in may be loaded. Under Wine,
+//     WINEDLLOVERRIDES must make the names native first (Wine reads it from
+//     the Unix environment alone); Windows searches the program's folder
+//     first anyway.
 //   start_check start <guard_probe.exe> <marker.dll>
 //     In a program started as hwpurge's are, the stack guard is seeded anew
 //     in every process, an overflow of a stack buffer ends the process with
