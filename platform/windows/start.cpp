@@ -11,7 +11,9 @@
 // cookie itself, without loading anything.
 //
 // Nothing in this file may be compiled with the stack protector: the guard
-// changes while StartProgram runs.
+// changes while StartProgram runs. The build says so for the whole file
+// (-fno-stack-protector; /sdl- /GS- with MSVC, whose /sdl would turn /GS back
+// on), and StartProgram says it again for MSVC.
 #include <windows.h>
 
 #include <cstdint>
@@ -75,7 +77,13 @@ uintptr_t __stack_chk_guard = kUnseededGuard;
 
 #endif
 
-extern "C" int StartProgram()
+#if defined(_MSC_VER)
+#define HWPURGE_NO_STACK_COOKIE __declspec(safebuffers)
+#else
+#define HWPURGE_NO_STACK_COOKIE
+#endif
+
+extern "C" HWPURGE_NO_STACK_COOKIE int StartProgram()
 {
     // Cannot fail for this flag where the function exists; should it, the
     // process ends here, before anything is examined.

@@ -18,7 +18,6 @@ int g_made = 0;
 
 // Device instance IDs are at most 200 characters.
 const DWORD kMaxInstanceId = 201;
-const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 }  // namespace
 
@@ -35,7 +34,7 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
         std::string why;
         const testnodes::Property kind =
             node.hasHardwareIds ? testnodes::Property::kNarrow : testnodes::Property::kNone;
-        ids.push_back(testnodes::MakeNode(kSystemClass, name, kind, node.hardwareIds, &why));
+        ids.push_back(testnodes::MakeNode(testnodes::kSystemClass, name, kind, node.hardwareIds, &why));
         if (ids.back().empty()) {
             ReportFailure("windows_facts.cpp", __LINE__, why);
             return false;

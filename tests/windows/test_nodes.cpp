@@ -10,6 +10,10 @@ const char kInstancePrefix[] = "ROOT\\HWPURGE-TEST_";
 // The device name of every node: ROOT\ then this make kInstancePrefix.
 const char kNamePrefix[] = "HWPURGE-TEST_";
 const GUID kCheckClass = {0x8f0c2b4e, 0x5d1a, 0x4e7b, {0x9c, 0x3f, 0x61, 0x2a, 0x7e, 0x90, 0xd4, 0x5b}};
+const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+const GUID kUsbClass = {0x36fc9e60, 0xc465, 0x11cf, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 namespace {
 
@@ -65,7 +69,10 @@ int RemoveUnderPrefix(std::string* why)
                 continue;
             }
             // The second pass only looks: whatever it finds was not removed.
-            if (pass == 1 || !SetupDiCallClassInstaller(DIF_REMOVE, set, &data)) {
+            // Where a class installer refuses DIF_REMOVE for a node that was
+            // never installed, SetupAPI's default handler removes it, so that
+            // one refusal does not stop every later run at its start.
+            if (pass == 1 || (!SetupDiCallClassInstaller(DIF_REMOVE, set, &data) && !SetupDiRemoveDevice(set, &data))) {
                 *why = std::string(id) + " could not be removed (error " + std::to_string(GetLastError()) + ")";
                 break;
             }

@@ -26,6 +26,11 @@ extern const char kInstancePrefix[];
 // A setup class no Windows installs: nodes of it have no class installer,
 // no class name, and are removed by SetupAPI's own default handler.
 extern const GUID kCheckClass;
+// Setup classes every Windows installs, for nodes of a known class.
+extern const GUID kSystemClass;
+extern const GUID kPortsClass;
+extern const GUID kHidClass;
+extern const GUID kUsbClass;
 
 // Says in one line why not and answers false when the program cannot run:
 // without administrator rights, or when an earlier run's nodes cannot be

@@ -1,26 +1,25 @@
 // What runs at the start of hwpurge's programs, checked from outside.
 //
-//   start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> <name>...
-//     Plants the marker DLL as <name>.dll, for every name given, beside
-//     copies of the programs and in their current directory, and runs them
-//     (usage, and a real run against a node of this check's own): no
-//     stand-in may be loaded. Under Wine, WINEDLLOVERRIDES must make the
-//     names native first (Wine reads it from the Unix environment alone).
+//   start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> [<name>...]
+//     Plants the marker DLL as <name>.dll, for every name given (by default
+//     those of tests/wine/planted/CMakeLists.txt), beside copies of the
+//     programs and in their current directory, and runs them (usage, and a
+//     real run against a node under the run's own prefix; see
+//     tests/windows/test_nodes.h): no stand-in may be loaded. Under Wine,
+//     WINEDLLOVERRIDES must make the names native first (Wine reads it from
+//     the Unix environment alone); Windows searches the program's folder
+//     first anyway.
 //   start_check start <guard_probe.exe> <marker.dll>
 //     In a program started as hwpurge's are, the stack guard is seeded anew
 //     in every process, an overflow of a stack buffer ends the process with
-//     STATUS_STACK_BUFFER_OVERRUN, and LoadLibrary does not find a DLL lying
-//     beside the program.
+//     STATUS_STACK_BUFFER_OVERRUN, and LoadLibrary finds no DLL lying only
+//     beside the program or only in its current directory, another folder.
 //
 // What only Wine does is marked as Wine's, in the manner of Wine's todo_wine:
 // the check states what Windows must do, and expects Wine's own answer only
 // when it runs on Wine.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// SetupAPI's header needs the base types from <windows.h> first.
-#include <setupapi.h>
+#include "tests/windows/run_capture.h"
+#include "tests/windows/test_nodes.h"
 
 #include <cstdio>
 #include <string>
@@ -38,58 +37,14 @@ void Check(bool ok, const std::string& what)
     }
 }
 
-bool OnWine()
+// Runs `program` with `arguments` in the working directory `folder`; its
+// output is captured in `scratch`.
+checkrun::Run RunIn(const std::string& program, const std::string& arguments, const std::string& folder,
+                    const std::string& scratch)
 {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-struct Run {
-    DWORD status;
-    std::string out;
-};
-
-// Runs `program` with `arguments` in `folder`; standard output goes to a
-// file, so that it can be read back.
-Run RunIn(const std::string& program, const std::string& arguments, const std::string& folder)
-{
-    Run run = {0xFFFFFFFF, ""};
-    const std::string capture = folder + "\\stdout.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(capture.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    PROCESS_INFORMATION process = {};
-    std::string line = "\"" + program + "\" " + arguments;
-    line.push_back('\0');
-    if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
-                       &process) == FALSE) {
-        Check(false, "cannot start " + program + " (error " + std::to_string(GetLastError()) + ")");
-    } else {
-        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-            Check(false, program + " " + arguments + " did not end within a minute");
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        GetExitCodeProcess(process.hProcess, &run.status);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(out);
-    FILE* file = fopen(capture.c_str(), "rb");
-    if (file != nullptr) {
-        char chunk[512];
-        size_t got = 0;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-            run.out.append(chunk, got);
-        }
-        fclose(file);
-    }
-    DeleteFileA(capture.c_str());
+    const checkrun::Run run = checkrun::RunCaptured(program, "\"" + program + "\" " + arguments, scratch, folder);
+    Check(run.started, run.why);
+    Check(!run.timedOut, program + " " + arguments + " did not end within a minute");
     return run;
 }
 
@@ -143,28 +98,6 @@ std::string BaseName(const std::string& path)
 // System32. This stand-in's line, alone, is Wine's.
 const char kWineOnly[] = "version.dll";
 
-const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-const char kIdentifier[] = "HWPURGE-PLANTED\\MARKER";
-
-// A registered, never-started node whose one hardware ID is kIdentifier.
-bool CreateNode()
-{
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof data;
-    const std::string ids = std::string(kIdentifier) + '\0' + '\0';
-    const bool ok =
-        SetupDiCreateDeviceInfoA(set, "HWPURGE_PLANTED", &kSystemClass, nullptr, nullptr, DICD_GENERATE_ID, &data) &&
-        SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids.data()),
-                                          static_cast<DWORD>(ids.size())) &&
-        SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr);
-    SetupDiDestroyDeviceInfoList(set);
-    return ok;
-}
-
 // The stand-ins loaded since the last call, as "<dll> <where>", and the logs
 // emptied for the next run.
 std::vector<std::string> TakeLoads(const std::string& folder, const char* where)
@@ -185,13 +118,37 @@ std::vector<std::string> TakeLoads(const std::string& folder, const char* where)
     return loads;
 }
 
+// The names to plant when none are given: the one list, in
+// tests/wine/planted/CMakeLists.txt, which also makes them native first for
+// Wine.
+std::vector<std::string> BuiltInNames()
+{
+    std::vector<std::string> names;
+    const std::string list = HWPURGE_PLANTED_NAMES;
+    size_t at = 0;
+    for (size_t comma = list.find(','); comma != std::string::npos; comma = list.find(',', at)) {
+        names.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    names.push_back(list.substr(at));
+    return names;
+}
+
 int CheckPlanted(const std::string& marker, const std::string& hwpurge, const std::string& preview,
                  const std::vector<std::string>& names)
 {
-    const bool wine = OnWine();
+    if (!testnodes::Begin("start_check")) {
+        return 1;
+    }
+    const bool wine = testnodes::OnWine();
     const std::string work = WorkFolder("planted");
     const std::string beside = NewFolder(work + "\\program");
     const std::string current = NewFolder(work + "\\current");
+    std::string planted;
+    for (const std::string& name : names) {
+        planted += " " + name + ".dll";
+    }
+    printf("note: the marker is planted as%s\n", planted.c_str());
     for (const std::string& name : names) {
         for (const std::string& folder : {beside, current}) {
             const std::string copy = folder + "\\" + name + ".dll";
@@ -205,7 +162,12 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
         programs[i] = beside + "\\" + BaseName(*sources[i]);
         Check(CopyFileA(sources[i]->c_str(), programs[i].c_str(), FALSE) != FALSE, "cannot copy " + *sources[i]);
     }
-    Check(CreateNode(), "cannot create the node " + std::string(kIdentifier));
+    // A node under the run's own prefix, for a real run to list and remove.
+    const std::string identifier = testnodes::IdPrefix() + "PLANTED\\MARKER";
+    std::string why;
+    const std::string node = testnodes::MakeNode(testnodes::kSystemClass, "PLANTED", testnodes::Property::kNarrow,
+                                                 identifier + '\0' + '\0', &why);
+    Check(!node.empty(), why);
 
     struct Case {
         const std::string& program;
@@ -213,17 +175,17 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
         DWORD status;
     };
     const Case cases[] = {
-        {programs[0], "", 2},           // usage
-        {programs[1], "", 2},           // usage
-        {programs[1], kIdentifier, 1},  // lists the node
-        {programs[0], kIdentifier, 0},  // removes it
-        {programs[1], kIdentifier, 0},  // and it is gone
+        {programs[0], "", 2},          // usage
+        {programs[1], "", 2},          // usage
+        {programs[1], identifier, 1},  // lists the node
+        {programs[0], identifier, 0},  // removes it
+        {programs[1], identifier, 0},  // and it is gone
     };
     for (const Case& c : cases) {
         const std::string what = BaseName(c.program) + (c.arguments.empty() ? "" : " " + c.arguments);
-        const Run run = RunIn(c.program, c.arguments, current);
-        Check(run.status == c.status, what + ": exit status " + std::to_string(run.status) + ", expected " +
-                                          std::to_string(c.status) + "; it wrote:\n" + run.out);
+        const checkrun::Run run = RunIn(c.program, c.arguments, current, work);
+        Check(run.exitCode == c.status, what + ": exit status " + std::to_string(run.exitCode) + ", expected " +
+                                            std::to_string(c.status) + "; it wrote:\n" + run.out + run.err);
         std::vector<std::string> loads = TakeLoads(beside, "beside the program");
         const std::vector<std::string> inCurrent = TakeLoads(current, "in the current directory");
         loads.insert(loads.end(), inCurrent.begin(), inCurrent.end());
@@ -242,6 +204,7 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
                                        "Windows (then drop this todo_wine)");
     }
     RemoveFolder(work);
+    g_failures += testnodes::End("start_check") ? 0 : 1;
     return g_failures == 0 ? 0 : 1;
 }
 
@@ -251,31 +214,39 @@ int CheckPlanted(const std::string& marker, const std::string& hwpurge, const st
 int CheckStart(const std::string& probeSource, const std::string& marker)
 {
     const std::string work = WorkFolder("start");
-    const std::string probe = work + "\\" + BaseName(probeSource);
+    const std::string beside = NewFolder(work + "\\program");
+    const std::string current = NewFolder(work + "\\current");
+    const std::string probe = beside + "\\" + BaseName(probeSource);
     Check(CopyFileA(probeSource.c_str(), probe.c_str(), FALSE) != FALSE, "cannot copy " + probeSource);
 
-    const Run first = RunIn(probe, "guard", work);
-    const Run second = RunIn(probe, "guard", work);
-    Check(first.status == 0 && second.status == 0, "the probe did not print its guard");
+    const checkrun::Run first = RunIn(probe, "guard", current, work);
+    const checkrun::Run second = RunIn(probe, "guard", current, work);
+    Check(first.exitCode == 0 && second.exitCode == 0, "the probe did not print its guard");
     // The value the guard holds until the entry point seeds it.
     Check(first.out.find("2b992ddfa232") == std::string::npos, "the guard was never seeded: " + first.out);
     Check(!first.out.empty() && first.out != second.out,
           "two processes share the stack guard " + first.out + " (not seeded per process)");
 
-    Check(RunIn(probe, "overflow 1234567", work).status == 0, "the probe fails without an overflow");
-    const Run smashed = RunIn(probe, "overflow 0123456789abcdef0123456789abcdef", work);
-    Check(smashed.status == STATUS_STACK_BUFFER_OVERRUN,
-          "an overflow of a stack buffer ended with status " + std::to_string(smashed.status) + ", not " +
+    Check(RunIn(probe, "overflow 1234567", current, work).exitCode == 0, "the probe fails without an overflow");
+    const checkrun::Run smashed = RunIn(probe, "overflow 0123456789abcdef0123456789abcdef", current, work);
+    Check(smashed.exitCode == STATUS_STACK_BUFFER_OVERRUN,
+          "an overflow of a stack buffer ended with status " + std::to_string(smashed.exitCode) + ", not " +
               std::to_string(STATUS_STACK_BUFFER_OVERRUN) + " (STATUS_STACK_BUFFER_OVERRUN)");
 
     // By the time the program's code runs, a DLL is looked for in System32
-    // alone: one beside the program, or in the current directory, is not it.
-    const std::string planted = work + "\\hwpurge-planted.dll";
-    Check(CopyFileA(marker.c_str(), planted.c_str(), FALSE) != FALSE, "cannot copy the marker to " + planted);
-    Check(RunIn(probe, "load hwpurge-planted.dll", work).status == 0,
-          "LoadLibrary found hwpurge-planted.dll beside the program: the DLL search is not narrowed to System32");
-    for (const std::string& load : TakeLoads(work, "beside the program")) {
-        Check(false, "the probe loaded the planted " + load);
+    // alone: one only beside the program, or only in the current directory
+    // (which is not the program's folder), is not found.
+    const std::string places[][3] = {{beside, "beside the program", "hwpurge-beside.dll"},
+                                     {current, "in the current directory", "hwpurge-current.dll"}};
+    for (const auto& place : places) {
+        const std::string& name = place[2];
+        const std::string planted = place[0] + "\\" + name;
+        Check(CopyFileA(marker.c_str(), planted.c_str(), FALSE) != FALSE, "cannot copy the marker to " + planted);
+        Check(RunIn(probe, "load " + name, current, work).exitCode == 0,
+              "LoadLibrary found " + name + " " + place[1] + ": the DLL search is not narrowed to System32");
+        for (const std::string& load : TakeLoads(place[0], place[1].c_str())) {
+            Check(false, "the probe loaded the planted " + load);
+        }
     }
     RemoveFolder(work);
     return g_failures == 0 ? 0 : 1;
@@ -286,14 +257,15 @@ int CheckStart(const std::string& probeSource, const std::string& marker)
 int main(int argc, char** argv)
 {
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "planted" && argc > 5) {
-        return CheckPlanted(argv[2], argv[3], argv[4], std::vector<std::string>(argv + 5, argv + argc));
+    if (what == "planted" && argc >= 5) {
+        const std::vector<std::string> names(argv + 5, argv + argc);
+        return CheckPlanted(argv[2], argv[3], argv[4], names.empty() ? BuiltInNames() : names);
     }
     if (what == "start" && argc == 4) {
         return CheckStart(argv[2], argv[3]);
     }
     printf(
-        "usage: start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> <name>...\n"
-        "       start_check guard <guard_probe.exe>\n");
+        "usage: start_check planted <marker.dll> <hwpurge.exe> <hwpurge-preview.exe> [<name>...]\n"
+        "       start_check start <guard_probe.exe> <marker.dll>\n");
     return 2;
 }
