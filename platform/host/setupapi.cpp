@@ -30,6 +30,12 @@ long MemberOf(const DeviceSet* set, const SP_DEVINFO_DATA* record)
     return index >= 0 && static_cast<size_t>(index) < set->members.size() ? index : -1;
 }
 
+// The node a valid member index (from MemberOf) stands for.
+Node& MemberNode(const DeviceSet* set, long index)
+{
+    return Machine().database[set->members[static_cast<size_t>(index)]];
+}
+
 GUID ParseGuid(const std::string& text)
 {
     GUID guid = {};
@@ -157,7 +163,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (index < 0) {
         return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
     }
-    hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    hwsim::Node& node = hwsim::MemberNode(set, index);
     if (node.removed) {
         return answer(hwsim::Fail(ERROR_NO_SUCH_DEVINST));
     }
@@ -222,7 +228,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
                                  DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
 {
-    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::BootedMachine(__func__);
     const hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return hwsim::Fail(ERROR_INVALID_HANDLE);
@@ -231,7 +237,7 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     if (index < 0) {
         return hwsim::Fail(ERROR_INVALID_PARAMETER);
     }
-    const hwsim::Node& node = state.database[set->members[static_cast<size_t>(index)]];
+    const hwsim::Node& node = hwsim::MemberNode(set, index);
     if (node.removed) {
         return hwsim::Fail(ERROR_NO_SUCH_DEVINST);
     }
@@ -260,7 +266,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         hwsim::Fail(ERROR_INVALID_HANDLE);
     } else if (index < 0) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
-    } else if (state.database[set->members[static_cast<size_t>(index)]].removed) {
+    } else if (hwsim::MemberNode(set, index).removed) {
         hwsim::Fail(ERROR_NO_SUCH_DEVINST);
     } else if (InstallFunction != DIF_REMOVE) {
         // What Windows answers when no class installer handles the function.
@@ -268,7 +274,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
     } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
         hwsim::Fail(state.faults.removeError);
     } else {
-        state.database[set->members[static_cast<size_t>(index)]].removed = true;
+        hwsim::MemberNode(set, index).removed = true;
         state.file.unsaved = true;
         hwsim::LastError() = ERROR_SUCCESS;
         ok = TRUE;

@@ -8,7 +8,8 @@
 #                     with ',' for ';')
 #   pe_number(<var> <offset> <size>)   the little-endian number there
 #   pe_directory(<rva var> <size var> <index>)   a data directory
-#   pe_offset(<var> <rva>)             the file offset of an RVA, or -1
+#   pe_offset(<var> <rva> <what>)      the file offset of an RVA; fails,
+#                                      naming <what>, when no section holds it
 #   pe_text(<var> <offset>)            the NUL-terminated ASCII text there
 #   pe_section_of(<var> <rva>)         the sections entry holding an RVA, or ""
 #   pe_imported_dlls(<var>)            the DLLs named by the import and the
@@ -112,11 +113,10 @@ function(pe_section_of out rva)
   set(${out} "" PARENT_SCOPE)
 endfunction()
 
-function(pe_offset out rva)
+function(pe_offset out rva what)
   pe_section_of(section ${rva})
   if(NOT section)
-    set(${out} -1 PARENT_SCOPE)
-    return()
+    message(FATAL_ERROR "${pe_file}: ${what} lies in no section")
   endif()
   string(REPLACE "," ";" fields "${section}")
   list(GET fields 1 start)
@@ -145,19 +145,13 @@ function(pe_imported_dlls out)
     if(rva EQUAL 0)
       continue()
     endif()
-    pe_offset(at ${rva})
-    if(at LESS 0)
-      message(FATAL_ERROR "${pe_file}: import table ${index} lies in no section")
-    endif()
+    pe_offset(at ${rva} "import table ${index}")
     while(TRUE)
       pe_number(name_rva "${at} + ${name_field}" 4)
       if(name_rva EQUAL 0)
         break()
       endif()
-      pe_offset(name_at ${name_rva})
-      if(name_at LESS 0)
-        message(FATAL_ERROR "${pe_file}: an import's DLL name lies in no section")
-      endif()
+      pe_offset(name_at ${name_rva} "an import's DLL name")
       pe_text(dll ${name_at})
       list(APPEND dlls "${dll}")
       math(EXPR at "${at} + ${stride}")

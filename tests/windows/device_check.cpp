@@ -807,9 +807,7 @@ int CountUnderPrefix()
 {
     int count = 0;
     for (const Node& node : ListNodes()) {
-        count += _strnicmp(node.instanceId.c_str(), testnodes::kInstancePrefix, strlen(testnodes::kInstancePrefix)) == 0
-                     ? 1
-                     : 0;
+        count += testnodes::IsCheckNode(node.instanceId.c_str()) ? 1 : 0;
     }
     return count;
 }

@@ -64,8 +64,7 @@ int RemoveUnderPrefix(std::string* why)
         data.cbSize = sizeof data;
         for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &data); ++index) {
             char id[kMaxInstanceId] = "";
-            if (!SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) ||
-                _strnicmp(id, kInstancePrefix, sizeof kInstancePrefix - 1) != 0) {
+            if (!SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) || !IsCheckNode(id)) {
                 continue;
             }
             // The second pass only looks: whatever it finds was not removed.
@@ -143,6 +142,11 @@ bool End(const char* program)
         return false;
     }
     return true;
+}
+
+bool IsCheckNode(const char* instanceId)
+{
+    return _strnicmp(instanceId, kInstancePrefix, sizeof kInstancePrefix - 1) == 0;
 }
 
 const std::string& IdPrefix()

@@ -22,6 +22,8 @@ namespace testnodes {
 extern const char kIdPrefix[];
 // Every node's instance ID begins with this (any run's token follows).
 extern const char kInstancePrefix[];
+// Whether `instanceId` names a node of a check run, this one's or another's.
+bool IsCheckNode(const char* instanceId);
 
 // A setup class no Windows installs: nodes of it have no class installer,
 // no class name, and are removed by SetupAPI's own default handler.
