@@ -19,10 +19,15 @@ int RunPreviewCommandLine(int argc, char** argv)
         fprintf(stderr, "hwpurge-preview: the hardware ID is empty; it would match every device node\n");
         return 2;
     }
-    DWORD listed = 0;
-    const bool complete = PreviewDevicesByHardwareId(identifier, json ? kPreviewJson : kPreviewText, &listed);
-    if (!complete) {
+    PreviewResult result = {};
+    PreviewDevicesByHardwareId(identifier, json ? kPreviewJson : kPreviewText, &result);
+    if (!result.complete || !result.detailsComplete) {
         return 3;
     }
-    return listed != 0 ? 1 : 0;
+    if (result.listed > result.waiting) {
+        return 1;
+    }
+    // Every node listed is already removed but for a restart: nothing for
+    // hwpurge to do, and nothing to ask a fleet to remedy but the restart.
+    return result.listed != 0 ? 4 : 0;
 }

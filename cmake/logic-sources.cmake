@@ -6,6 +6,7 @@ function(hwpurge_logic_sources root out_var)
     cli/entry.cpp
     cli/preview_entry.cpp
     removal/device_walk.cpp
+    removal/driver_packages.cpp
     removal/hardware_id.cpp
     removal/json_writer.cpp
     removal/preview_devices.cpp

@@ -61,6 +61,12 @@ typedef void* HDEVINFO;
 typedef UINT DI_FUNCTION;
 typedef DWORD DEVINST;
 typedef DWORD CONFIGRET;
+typedef int32_t LONG;  // 32 bits, as on 64-bit Windows
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef void* HKEY;
 
 struct GUID {
     uint32_t Data1;
@@ -90,22 +96,37 @@ typedef CPINFO* LPCPINFO;
 
 // SetupAPI
 #define DIGCF_ALLCLASSES 0x00000004
+#define SPDRP_DEVICEDESC 0x00000000
 #define SPDRP_HARDWAREID 0x00000001
 #define SPDRP_CLASS 0x00000007
 #define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_MFG 0x0000000B
+#define SPDRP_FRIENDLYNAME 0x0000000C
 #define DIF_REMOVE 0x00000005
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DIREG_DRV 0x00000002
+
+// The registry
+#define KEY_QUERY_VALUE 0x0001
 
 // The configuration manager
 #define CR_SUCCESS 0x00000000
+#define DN_HAS_PROBLEM 0x00000400
+#define DN_WILL_BE_REMOVED 0x00040000
+#define CM_PROB_NEED_RESTART 0x0000000E
+#define CM_PROB_WILL_BE_REMOVED 0x00000015
 
 // Last-error codes
 #define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 // SetupAPI's own codes, for which the system has no text.
 #define ERROR_NO_ASSOCIATED_CLASS 0xE0000200L
+#define ERROR_KEY_DOES_NOT_EXIST 0xE0000204L
 #define ERROR_INVALID_CLASS 0xE0000206L
 #define ERROR_DEVINFO_NOT_REGISTERED 0xE0000208L
 #define ERROR_INVALID_REG_PROPERTY 0xE0000209L
@@ -150,11 +171,18 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        PDWORD RequiredSize);
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
                                  DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+HKEY SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD HwProfile,
+                          DWORD KeyType, REGSAM samDesired);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
 // The configuration manager: whether a node is in the device tree now
 CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags);
+
+// The registry: values of a key SetupAPI opened
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                         LPDWORD lpcbData);
+LSTATUS RegCloseKey(HKEY hKey);
 
 // Base services
 DWORD GetLastError();

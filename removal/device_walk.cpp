@@ -20,8 +20,10 @@ BOOL RegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, BYT
 }
 
 // Examines one node; returns false when the walk must end.
-bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier, MatchHandler onMatch, void* context)
+bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier, MatchHandler onMatch,
+                   OtherNodeHandler onOther, void* context)
 {
+    bool matched = false;
     BYTE* buffer = nullptr;
     DWORD listSize = 0;
     const PropertyRead outcome = ReadDeviceProperty(set, record, SPDRP_HARDWAREID, kReadName, &buffer, &listSize);
@@ -31,10 +33,14 @@ bool ExamineDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* identifier
         if (entry != nullptr) {
             const size_t length = BoundedEntryLength(entry, listSize - static_cast<size_t>(entry - list));
             onMatch(set, record, entry, length, context);
+            matched = true;
         }
     }
     if (buffer != nullptr) {
         LocalFree(buffer);
+    }
+    if (outcome != kPropertyFailed && !matched && onOther != nullptr) {
+        onOther(set, record, context);
     }
     return outcome != kPropertyFailed;
 }
@@ -87,6 +93,11 @@ PropertyRead ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD pro
 
 bool WalkMatchingDevices(const char* identifier, MatchHandler onMatch, void* context)
 {
+    return WalkAllDevices(identifier, onMatch, nullptr, context);
+}
+
+bool WalkAllDevices(const char* identifier, MatchHandler onMatch, OtherNodeHandler onOther, void* context)
+{
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
         ReportFailure(kOpenSetName);
@@ -99,7 +110,7 @@ bool WalkMatchingDevices(const char* identifier, MatchHandler onMatch, void* con
     DWORD index = 0;
     bool walkGoesOn = true;
     while (walkGoesOn && SetupDiEnumDeviceInfo(set, index, &record)) {
-        walkGoesOn = ExamineDevice(set, &record, identifier, onMatch, context);
+        walkGoesOn = ExamineDevice(set, &record, identifier, onMatch, onOther, context);
         ++index;
     }
     bool complete = walkGoesOn;

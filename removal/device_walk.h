@@ -13,10 +13,17 @@
 // the list's buffer). Set, record and entry are valid for the call only.
 typedef void (*MatchHandler)(HDEVINFO set, SP_DEVINFO_DATA* record, const char* entry, size_t length, void* context);
 
+// Called for each node the walk examined that has no matching entry (or no
+// hardware-ID list at all). Set and record are valid for the call only.
+typedef void (*OtherNodeHandler)(HDEVINFO set, SP_DEVINFO_DATA* record, void* context);
+
 // Opens the set of all device nodes, enumerates it and hands every matching
 // node to `onMatch`. A failure of the opening, of the enumeration or of a
 // read is reported and ends the walk. True when every node was examined.
 bool WalkMatchingDevices(const char* identifier, MatchHandler onMatch, void* context);
+
+// The same walk, also handing every other node it examined to `onOther`.
+bool WalkAllDevices(const char* identifier, MatchHandler onMatch, OtherNodeHandler onOther, void* context);
 
 enum PropertyRead {
     kPropertyRead,     // *buffer (possibly null for a zero-byte value) and *size describe it

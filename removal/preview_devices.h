@@ -9,10 +9,18 @@ enum PreviewFormat {
     kPreviewJson,  // one JSON document in UTF-8
 };
 
+struct PreviewResult {
+    DWORD listed;          // nodes listed
+    DWORD waiting;         // of them, those whose removal already waits for a restart
+    bool complete;         // every node was examined
+    bool detailsComplete;  // every name, manufacturer and driver package was read, and every node's package counted
+};
+
 // Lists on standard output, in the order hwpurge would remove them, the
 // nodes whose hardware-ID list holds an entry matching `identifier`: the
-// entry, the instance ID, the setup class (name and GUID) and whether the
-// node is present. Failures are reported on standard error as hwpurge
-// reports them, and in the JSON document. Sets *listed to the number of
-// nodes listed; returns true when every node was examined.
-bool PreviewDevicesByHardwareId(const char* identifier, PreviewFormat format, DWORD* listed);
+// entry, the instance ID, the setup class (name and GUID), whether the node
+// is present or waits for a restart, its name, manufacturer and driver
+// package; then each driver package they use, with how many listed and other
+// nodes use it. Failures are reported on standard error as hwpurge reports
+// them, and in the JSON document.
+void PreviewDevicesByHardwareId(const char* identifier, PreviewFormat format, PreviewResult* result);

@@ -428,21 +428,23 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
     }
 }
 
-// In the process: no class installer call, nothing removed, every block
-// given back, whichever allocation fails.
+// In the process: no class installer call, nothing removed, every block and
+// key given back, whichever allocation fails.
 TEST(Preview, ChangesNothingAndLeaksNothingWhateverFails)
 {
-    for (long failing = -1; failing < 24; ++failing) {
+    const hwsim::DeviceDatabase sample = hwsim::SampleMachine();
+    for (long failing = -1; failing < 72; ++failing) {
         hwsim::Reset();
-        hwsim::SetDatabase(hwsim::SampleDatabase());
+        hwsim::SetDatabase(sample.nodes);
+        hwsim::SetDriverKeys(sample.driverKeys);
         TakeNarrowCodePage();
         hwsim::Faults faults;
         faults.allocFailAt = failing;
         hwsim::SetFaults(faults);
-        DWORD listed = 0;
+        PreviewResult result = {};
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        PreviewDevicesByHardwareId("USB\\VID_1A2B", kPreviewJson, &listed);
+        PreviewDevicesByHardwareId("USB\\VID_1A2B", kPreviewJson, &result);
         const std::string out = ::testing::internal::GetCapturedStdout();
         ::testing::internal::GetCapturedStderr();
         EXPECT_TRUE(Json::accept(out)) << "allocation " << failing << ": " << out;
@@ -450,6 +452,7 @@ TEST(Preview, ChangesNothingAndLeaksNothingWhateverFails)
         EXPECT_EQ(hwsim::RemainingInstanceIds().size(), hwsim::Database().size());
         EXPECT_EQ(hwsim::OutstandingBlocks(), 0u) << "allocation " << failing;
         EXPECT_EQ(hwsim::OpenSets(), 0u);
+        EXPECT_EQ(hwsim::OpenKeys(), 0u);
     }
 }
 

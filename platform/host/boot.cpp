@@ -43,7 +43,9 @@ void Boot()
     if (file != nullptr && *file != '\0') {
         UseDatabaseFile(file);
     } else {
-        state.database = SampleDatabase();
+        DeviceDatabase sample = SampleMachine();
+        state.database = std::move(sample.nodes);
+        state.driverKeys = std::move(sample.driverKeys);
     }
     if (const char* script = getenv("HWPURGE_SIM_FAULTS")) {
         std::string reason;

@@ -1,6 +1,7 @@
 // The simulated configuration manager: whether a device node is in the device
 // tree now. A node is there while it is present (its export has the Control
-// subkey Windows keeps only for started devices) and has not been removed.
+// subkey Windows keeps only for started devices) and has not been removed; a
+// node whose removal waits for a restart says so in its status and problem.
 #include "platform/host/machine.h"
 
 namespace {
@@ -28,5 +29,9 @@ CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVIN
     }
     *pulStatus = kStartedStatus;
     *pulProblemNumber = 0;
+    if (node->removalPending) {
+        *pulStatus |= DN_HAS_PROBLEM | DN_WILL_BE_REMOVED;
+        *pulProblemNumber = CM_PROB_WILL_BE_REMOVED;
+    }
     return CR_SUCCESS;
 }

@@ -22,6 +22,7 @@ struct EnumReading {
     Failure* failure = nullptr;
     size_t owner = kNone;                             // the node whose key or subkey is being read
     size_t deviceOwner = kNone;                       // the device key being read
+    DriverKey* driverKey = nullptr;                   // the driver key being read
     bool nodeKey = false;                             // the key is the node's own, not a subkey
     bool afterComment = false;                        // no key or value line since the last comment
     std::unordered_map<std::string, size_t> index;    // folded instance ID -> node
@@ -84,7 +85,16 @@ void TakeKey(EnumReading* r, const Entry& entry)
     const std::vector<std::string>& path = entry.keyPath;
     r->owner = kNone;
     r->deviceOwner = kNone;
+    r->driverKey = nullptr;
     r->nodeKey = false;
+    const bool underControlSet =
+        path.size() >= 4 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
+        SameName(path[1], "SYSTEM");
+    // HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Control\Class\{guid}\NNNN
+    if (underControlSet && path.size() == 7 && SameName(path[3], "Control") && SameName(path[4], "Class")) {
+        r->driverKey = &r->out->driverKeys[FoldedName(ToAnsi(*r, path[5] + '\\' + path[6]))];
+        return;
+    }
     const bool underEnum = path.size() >= 6 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
                            SameName(path[1], "SYSTEM") && SameName(path[3], "Enum");
     if (!underEnum) {
@@ -107,9 +117,13 @@ void TakeKey(EnumReading* r, const Entry& entry)
         node.instanceId = ToAnsi(*r, instanceId);
         r->out->nodes.push_back(node);
         r->out->layout.lines.emplace_back();
+        r->out->layout.valuesEnd.push_back(0);
         r->out->layout.deviceOf.push_back(DeviceKey(r, path[4], path[5]));
     }
     r->nodeKey = path.size() == 7;
+    if (r->nodeKey) {
+        r->out->layout.valuesEnd[r->owner] = r->text->lines[entry.lastLine].end;
+    }
     // Windows keeps a started device's volatile Control key while the
     // device is there.
     if (path.size() == 8 && SameName(path[7], "Control")) {
@@ -148,12 +162,57 @@ bool TakeText(EnumReading* r, const Entry& entry, bool stringType, std::string* 
     return true;
 }
 
+// What SetupAPI gives for a text property: an indirect string
+// "@file,%key%;text" is resolved to its text, as Windows does for the
+// DeviceDesc and Mfg values that INF files write.
+bool TakeShownText(EnumReading* r, const Entry& entry, bool stringType, std::string* text)
+{
+    if (!TakeText(r, entry, stringType, text)) {
+        return false;
+    }
+    const size_t semicolon = text->find(';');
+    if (!text->empty() && (*text)[0] == '@' && semicolon != std::string::npos) {
+        text->erase(0, semicolon + 1);
+    }
+    return true;
+}
+
+bool IsStringType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Takes a value of a driver key, as RegQueryValueExA gives it.
+bool TakeDriverValue(EnumReading* r, const Entry& entry)
+{
+    const ValueData& data = entry.data;
+    const std::string name = FoldedName(entry.valueName);
+    if (data.remove) {
+        r->driverKey->values.erase(name);
+        return true;
+    }
+    RegValue value;
+    value.type = data.isString ? static_cast<DWORD>(REG_SZ) : data.type;
+    if (data.isString) {
+        value.data = ToAnsi(*r, data.text) + '\0';
+    } else if (IsStringType(data.type)) {
+        if (!StringBytes(r, entry, &value.data)) {
+            return false;
+        }
+    } else {
+        value.data = data.bytes;
+    }
+    r->driverKey->values[name] = value;
+    return true;
+}
+
 // Takes a value of the node's own key.
 bool TakeValue(EnumReading* r, const Entry& entry)
 {
     const ValueData& data = entry.data;
     Node& node = r->out->nodes[r->owner];
-    const bool stringType = data.type == REG_SZ || data.type == REG_EXPAND_SZ || data.type == REG_MULTI_SZ;
+    const bool stringType = IsStringType(data.type);
+    r->out->layout.valuesEnd[r->owner] = r->text->lines[entry.lastLine].end;
     if (SameName(entry.valueName, "HardwareID")) {
         node.hasHardwareId = !data.remove;
         node.hardwareId.clear();
@@ -170,6 +229,19 @@ bool TakeValue(EnumReading* r, const Entry& entry)
         return TakeText(r, entry, stringType, &node.classGuid);
     } else if (SameName(entry.valueName, "Class")) {
         return TakeText(r, entry, stringType, &node.className);
+    } else if (SameName(entry.valueName, "Driver")) {
+        return TakeText(r, entry, stringType, &node.driver);
+    } else if (SameName(entry.valueName, "DeviceDesc")) {
+        return TakeShownText(r, entry, stringType, &node.deviceDesc);
+    } else if (SameName(entry.valueName, "FriendlyName")) {
+        return TakeShownText(r, entry, stringType, &node.friendlyName);
+    } else if (SameName(entry.valueName, "Mfg")) {
+        return TakeShownText(r, entry, stringType, &node.manufacturer);
+    } else if (SameName(entry.valueName, "ConfigFlags") && data.type == REG_DWORD && data.bytes.size() == 4) {
+        node.configFlags = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            node.configFlags |= static_cast<DWORD>(static_cast<unsigned char>(data.bytes[i])) << (8 * i);
+        }
     }
     return true;
 }
@@ -192,10 +264,32 @@ bool TakeEntry(EnumReading* r, const Entry& entry)
             return true;
         case EntryKind::Value:
             r->afterComment = false;
+            if (r->driverKey != nullptr) {
+                return TakeDriverValue(r, entry);
+            }
             Claim(r, entry);
             return r->owner == kNone || !r->nodeKey || TakeValue(r, entry);
     }
     return true;
+}
+
+// The line break the file's first line ends with, in the file's encoding.
+std::string LineBreakOf(const std::string& bytes, const ExportText& text)
+{
+    const size_t width = text.utf16 ? 2 : 1;
+    std::string lineBreak;
+    if (!text.lines.empty()) {
+        const Line& first = text.lines[0];
+        size_t at = first.end;
+        while (at >= first.begin + width && (bytes[at - width] == '\n' || bytes[at - width] == '\r')) {
+            at -= width;
+        }
+        lineBreak = bytes.substr(at, first.end - at);
+    }
+    if (lineBreak.empty()) {
+        lineBreak = text.utf16 ? std::string("\r\0\n\0", 4) : std::string("\r\n");
+    }
+    return lineBreak;
 }
 
 bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, Failure* failure)
@@ -215,10 +309,16 @@ bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, F
     r.unicode = reader.Unicode();
     r.out = out;
     r.failure = failure;
+    out->layout.utf16 = text.utf16;
+    out->layout.lineBreak = LineBreakOf(bytes, text);
     Entry entry;
     for (;;) {
         const Step step = reader.Next(&entry, failure);
         if (step == Step::End) {
+            // A removal waits for a restart only on a node still there.
+            for (Node& node : out->nodes) {
+                node.removalPending = node.present && (node.configFlags & CONFIGFLAG_REMOVED) != 0;
+            }
             return true;
         }
         if (step == Step::Failed || !TakeEntry(&r, entry)) {

@@ -3,10 +3,12 @@
 // has a Control subkey; its HardwareID and ClassGUID values are taken; and
 // it owns the lines of its key and subkeys, and its device key
 // Enum\<enumerator>\<device> its own, so that both can later be dropped from
-// the file with every other byte left where it was.
+// the file with every other byte left where it was. The driver keys under
+// Control\Class, where a machine's export holds them too, are taken with
+// their values: a node's Driver value names its key there.
 //
 // The export is the text that `reg export HKLM\SYSTEM\CurrentControlSet\Enum`
-// or regedit writes ("Windows Registry Editor Version 5.00" in UTF-16LE or
+// (or of the whole CurrentControlSet) or regedit writes ("Windows Registry Editor Version 5.00" in UTF-16LE or
 // UTF-8, or "REGEDIT4" in the ANSI code page).
 #pragma once
 
@@ -21,6 +23,7 @@ namespace hwsim {
 struct DeviceDatabase {
     std::vector<Node> nodes;  // in the order the file first names them
     ExportLayout layout;      // where they lie in the file
+    DriverKeys driverKeys;    // the keys under Control\Class\{guid}\NNNN the file holds
 };
 
 // Reads an export held in `bytes`. Strings are converted to `codePage` the

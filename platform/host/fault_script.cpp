@@ -52,6 +52,18 @@ bool ParseFaults(const std::string& script, Faults* faults, std::string* reason)
             faults->removeFailAt = index;
             faults->removeFailsAll = index == kNever;
             faults->removeError = code;
+        } else if (name == "restart" && equals == std::string::npos) {
+            faults->restartAt = index;
+            faults->restartAll = index == kNever;
+        } else if (name == "details" && index != kNever && equals != std::string::npos) {
+            faults->detailsFailAt = index;
+            faults->detailsError = code;
+        } else if (name == "driverkey" && index != kNever && equals != std::string::npos) {
+            faults->driverKeyFailAt = index;
+            faults->driverKeyError = code;
+        } else if (name == "regvalue" && index != kNever && equals != std::string::npos) {
+            faults->valueFailAt = index;
+            faults->valueError = code;
         } else if (name == "alloc" && index != kNever) {
             faults->allocFailAt = index;
             faults->allocError = equals != std::string::npos ? code : ERROR_NOT_ENOUGH_MEMORY;

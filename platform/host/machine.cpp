@@ -36,6 +36,9 @@ void ResetMachine()
     for (DeviceSet* set : state.sets) {
         delete set;
     }
+    for (OpenKey* key : state.keys) {
+        delete key;
+    }
     state = MachineState();
     state.booted = true;
     t_lastError = ERROR_SUCCESS;
@@ -105,6 +108,11 @@ void SetDatabase(const std::vector<Node>& nodes)
     state.startMessage.clear();
 }
 
+void SetDriverKeys(const DriverKeys& keys)
+{
+    Machine().driverKeys = keys;
+}
+
 const std::vector<Node>& Database()
 {
     return Machine().database;
@@ -171,6 +179,11 @@ const Node* NodeOfDevInst(DWORD devInst)
 size_t OpenSets()
 {
     return Machine().sets.size();
+}
+
+size_t OpenKeys()
+{
+    return Machine().keys.size();
 }
 
 size_t DestroyedSets()

@@ -32,6 +32,14 @@ struct Faults {
     long removeFailAt = kNever;   // the class installer fails at this node...
     bool removeFailsAll = false;  // ...or at every node
     DWORD removeError = 0;
+    long restartAt = kNever;      // the removal of this node waits for a restart...
+    bool restartAll = false;      // ...or of every node
+    long detailsFailAt = kNever;  // this node's other properties (not its hardware IDs) fail...
+    DWORD detailsError = 0;       // ...with this code
+    long driverKeyFailAt = kNever;  // opening this node's driver key fails...
+    DWORD driverKeyError = 0;       // ...with this code
+    long valueFailAt = kNever;      // reading a value of this node's driver key fails...
+    DWORD valueError = 0;           // ...with this code
     long allocFailAt = kNever;    // the n-th LocalAlloc (0-based) by the program fails
     long allocFailFrom = kNever;  // every LocalAlloc from the n-th on fails
     DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
@@ -53,6 +61,9 @@ enum class Op {
     GetDeviceRegistryProperty,
     CallClassInstaller,
     DestroyDeviceInfoList,
+    OpenDevRegKey,
+    RegQueryValue,
+    RegCloseKey,
     LocalAlloc,
     LocalFree,
     FormatMessage,
@@ -73,6 +84,12 @@ struct DeviceSet {
     std::vector<size_t> members;  // database positions, fixed at opening
 };
 
+// A registry key SetupDiOpenDevRegKey opened: a node's driver key.
+struct OpenKey {
+    const DriverKey* key;
+    long index;  // the member index of the node it was opened for
+};
+
 // The export file the database was read from, kept to be rewritten.
 struct DatabaseFile {
     std::string path;      // empty while the database is scripted or the sample
@@ -84,6 +101,7 @@ struct DatabaseFile {
 struct MachineState {
     bool booted = false;
     std::vector<Node> database;
+    DriverKeys driverKeys;
     DatabaseFile file;
     // Why no set can be opened (a broken database file or fault script).
     DWORD startError = ERROR_SUCCESS;
@@ -94,6 +112,7 @@ struct MachineState {
     std::string bytesPastBlocks;  // written just past every block handed out
     std::set<DeviceSet*> sets;
     size_t destroyedSets = 0;
+    std::set<OpenKey*> keys;
     long programAllocations = 0;
     std::map<long, int> grown;              // node index -> times its list has grown
     std::map<DWORD, std::string> messages;  // texts the tests set, over Windows' own
@@ -126,6 +145,7 @@ const Node* NodeOfDevInst(DWORD devInst);
 
 // For tests.
 void SetDatabase(const std::vector<Node>& nodes);
+void SetDriverKeys(const DriverKeys& keys);
 const std::vector<Node>& Database();
 std::vector<std::string> RemainingInstanceIds();
 void SetFaults(const Faults& faults);
@@ -139,6 +159,7 @@ const std::vector<Call>& Calls();
 std::vector<Call> CallsOf(Op op);
 size_t OutstandingBlocks();
 size_t OpenSets();
+size_t OpenKeys();
 size_t DestroyedSets();
 
 }  // namespace hwsim

@@ -29,6 +29,7 @@ void UseDatabaseFile(const std::string& path)
         loaded.message = "simulated Windows: " + path + ": not enough memory to read the file";
     }
     state.database = std::move(database.nodes);
+    state.driverKeys = std::move(database.driverKeys);
     state.file.layout = std::move(database.layout);
     state.file.bytes = std::move(loaded.bytes);
     state.startError = loaded.error;
@@ -55,6 +56,11 @@ void SaveRemovals()
 
 std::vector<Node> SampleDatabase()
 {
+    return SampleMachine().nodes;
+}
+
+DeviceDatabase SampleMachine()
+{
     DeviceDatabase database;
     std::string error;
     if (!ParseRegistryExport(SampleExport(), AnsiCodePage(), &database, &error)) {
@@ -62,7 +68,7 @@ std::vector<Node> SampleDatabase()
         fprintf(stderr, "simulated Windows: the built-in sample: %s\n", error.c_str());
         abort();
     }
-    return database.nodes;
+    return database;
 }
 
 std::string SampleExport()

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/enum_key.h"
 #include "platform/host/node.h"
 
 namespace hwsim {
@@ -25,6 +26,8 @@ void SaveRemovals();
 // The built-in sample machine the host program runs on, and the registry
 // export it is read from.
 std::vector<Node> SampleDatabase();
+// The sample's nodes and driver keys.
+DeviceDatabase SampleMachine();
 std::string SampleExport();
 
 }  // namespace hwsim

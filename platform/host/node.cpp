@@ -2,6 +2,16 @@
 
 namespace hwsim {
 
+std::string FoldedName(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 Node MakeNode(const std::string& instanceId, const std::string& classGuid, bool present,
               const std::vector<std::string>& ids)
 {

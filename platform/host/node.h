@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "platform/host/windows_names.h"
 
 namespace hwsim {
 
@@ -17,8 +20,35 @@ struct Node {
     // The REG_MULTI_SZ bytes exactly as stored; may be empty (a zero-byte
     // property) or malformed (no closing empty entry, no NUL at all).
     std::string hardwareId;
+    // The node's text properties as SetupAPI gives them (an indirect string
+    // "@file,%key%;text" already resolved to its text); empty: missing.
+    std::string deviceDesc;
+    std::string friendlyName;
+    std::string manufacturer;
+    std::string driver;  // its driver key's name under Control\Class
+    DWORD configFlags = 0;
     bool removed = false;  // set when its class installer removed it
+    // Its removal waits for a restart: the class installer could not finish
+    // it while the device was in use, so the node stays until then.
+    bool removalPending = false;
+    bool pendingUnsaved = false;  // ...since this process, not yet in the file
 };
+
+// A value of a registry key, as the `A` functions give it: strings in the
+// ANSI code page with their terminator.
+struct RegValue {
+    DWORD type = 0;
+    std::string data;
+};
+
+// A driver key, Control\Class\{class GUID}\NNNN: the installed driver
+// package's INF name, provider, version and date, among others.
+struct DriverKey {
+    std::map<std::string, RegValue> values;  // by folded (lower-case ASCII) name
+};
+
+// Driver keys by their folded name "{guid}\nnnn".
+typedef std::map<std::string, DriverKey> DriverKeys;
 
 // Bytes [begin, end) of a file.
 struct ByteRange {
@@ -39,12 +69,20 @@ struct ExportLayout {
     // For each device-ID key, the ranges that hold its own lines (none when
     // the file names it only as part of its nodes' keys).
     std::vector<std::vector<ByteRange>> deviceLines;
+    // For each node, where a value added to its own key goes: past the last
+    // line of the key's header and values.
+    std::vector<size_t> valuesEnd;
+    bool utf16 = false;     // the file is UTF-16LE
+    std::string lineBreak;  // the file's line break, in its encoding
 };
 
 // Builds a node whose hardware-ID property holds `ids`, each NUL-terminated,
 // closed by an empty entry.
 Node MakeNode(const std::string& instanceId, const std::string& classGuid, bool present,
               const std::vector<std::string>& ids);
+// The ASCII letters of `text` in lower case, as registry names compare.
+std::string FoldedName(std::string text);
+
 // A node with no hardware-ID property at all.
 Node MakeNodeWithoutIds(const std::string& instanceId, const std::string& classGuid, bool present);
 // A node whose property holds exactly `bytes`.

@@ -1,8 +1,9 @@
 // The simulated SetupAPI: the one kind of device information set hwpurge
 // opens (every node of every class, present or not), its enumeration, the
-// hardware-ID and class properties, a node's instance ID, the class
-// installer's removal, and closing the set. A removed node keeps its place in
-// the sets that hold it, but every call about it answers that it is gone.
+// hardware-ID, class, name, manufacturer and driver properties, a node's
+// instance ID, its driver key, the class installer's removal, and closing the
+// set. A removed node keeps its place in the sets that hold it, but every
+// call about it answers that it is gone.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -56,12 +57,31 @@ GUID ParseGuid(const std::string& text)
     return guid;
 }
 
-// A node's class name or GUID, REG_SZ as Windows keeps them; an empty one is
-// a property the node does not have.
-BOOL ReadClassProperty(const Node& node, DWORD property, PDWORD type, PBYTE buffer, DWORD bufferSize,
-                       PDWORD requiredSize)
+// A node's text property, or nullptr for one the simulation does not hold.
+const std::string* TextProperty(const Node& node, DWORD property)
 {
-    const std::string& text = property == SPDRP_CLASS ? node.className : node.classGuid;
+    switch (property) {
+        case SPDRP_CLASS:
+            return &node.className;
+        case SPDRP_CLASSGUID:
+            return &node.classGuid;
+        case SPDRP_DEVICEDESC:
+            return &node.deviceDesc;
+        case SPDRP_FRIENDLYNAME:
+            return &node.friendlyName;
+        case SPDRP_MFG:
+            return &node.manufacturer;
+        case SPDRP_DRIVER:
+            return &node.driver;
+        default:
+            return nullptr;
+    }
+}
+
+// A text property, REG_SZ as Windows keeps it; an empty one is a property
+// the node does not have.
+BOOL ReadTextProperty(const std::string& text, PDWORD type, PBYTE buffer, DWORD bufferSize, PDWORD requiredSize)
+{
     if (text.empty()) {
         return Fail(ERROR_INVALID_DATA);
     }
@@ -177,9 +197,12 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     if (state.faults.readFailAt == index) {
         return answer(hwsim::Fail(state.faults.readError));
     }
-    if (Property == SPDRP_CLASS || Property == SPDRP_CLASSGUID) {
-        return answer(hwsim::ReadClassProperty(node, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize,
-                                               RequiredSize));
+    if (state.faults.detailsFailAt == index && Property != SPDRP_HARDWAREID) {
+        return answer(hwsim::Fail(state.faults.detailsError));
+    }
+    if (const std::string* text = hwsim::TextProperty(node, Property)) {
+        return answer(
+            hwsim::ReadTextProperty(*text, PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize));
     }
     if (Property != SPDRP_HARDWAREID || !node.hasHardwareId) {
         return answer(hwsim::Fail(ERROR_INVALID_DATA));
@@ -228,7 +251,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PSTR DeviceInstanceId,
                                  DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
 {
-    hwsim::BootedMachine(__func__);
+    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     const hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
     if (set == nullptr) {
         return hwsim::Fail(ERROR_INVALID_HANDLE);
@@ -244,6 +267,9 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     if (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0) {
         return hwsim::Fail(ERROR_INVALID_PARAMETER);
     }
+    if (state.faults.detailsFailAt == index) {
+        return hwsim::Fail(state.faults.detailsError);
+    }
     const auto size = static_cast<DWORD>(node.instanceId.size() + 1);
     if (RequiredSize != nullptr) {
         *RequiredSize = size;
@@ -254,6 +280,49 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     memcpy(DeviceInstanceId, node.instanceId.c_str(), size);
     hwsim::LastError() = ERROR_SUCCESS;
     return TRUE;
+}
+
+HKEY SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD HwProfile,
+                          DWORD KeyType, REGSAM samDesired)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    const long index = set != nullptr ? hwsim::MemberOf(set, DeviceInfoData) : hwsim::kNever;
+    auto fail = [&](DWORD code) {
+        hwsim::Fail(code);
+        hwsim::Record(Op::OpenDevRegKey, index, KeyType, false);
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    };
+    if (set == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (index < 0) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (Scope != DICS_FLAG_GLOBAL || (KeyType != DIREG_DRV && KeyType != DIREG_DEV)) {
+        return fail(ERROR_INVALID_FLAGS);
+    }
+    // Only a driver key, opened to read, is simulated.
+    if (KeyType != DIREG_DRV || HwProfile != 0 || (samDesired & KEY_QUERY_VALUE) == 0 ||
+        (samDesired & ~static_cast<REGSAM>(KEY_READ)) != 0) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const hwsim::Node& node = hwsim::MemberNode(set, index);
+    if (node.removed) {
+        return fail(ERROR_NO_SUCH_DEVINST);
+    }
+    if (state.faults.driverKeyFailAt == index) {
+        return fail(state.faults.driverKeyError);
+    }
+    const auto found = node.driver.empty() ? state.driverKeys.end() : state.driverKeys.find(hwsim::FoldedName(node.driver));
+    if (found == state.driverKeys.end()) {
+        return fail(ERROR_KEY_DOES_NOT_EXIST);
+    }
+    auto* key = new hwsim::OpenKey{&found->second, index};
+    state.keys.insert(key);
+    hwsim::LastError() = ERROR_SUCCESS;
+    hwsim::Record(Op::OpenDevRegKey, index, KeyType, true, key);
+    return key;
 }
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
@@ -273,6 +342,17 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         hwsim::Fail(ERROR_DI_DO_DEFAULT);
     } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
         hwsim::Fail(state.faults.removeError);
+    } else if (state.faults.restartAll || state.faults.restartAt == index) {
+        // The device is in use: the class installer finishes at the next
+        // restart, and the node stays until then.
+        hwsim::Node& node = hwsim::MemberNode(set, index);
+        if (!node.removalPending) {
+            node.removalPending = true;
+            node.pendingUnsaved = true;
+            state.file.unsaved = true;
+        }
+        hwsim::LastError() = ERROR_SUCCESS;
+        ok = TRUE;
     } else {
         hwsim::MemberNode(set, index).removed = true;
         state.file.unsaved = true;

@@ -12,7 +12,8 @@
 #endif
 
 // SetupAPI
-#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_DRIVER 0x00000009
+#define DIREG_DEV 0x00000001
 #define SPDRP_COMPATIBLEIDS 0x00000002
 #define SPDRP_MAXIMUM_PROPERTY 0x00000025
 
@@ -23,6 +24,8 @@
 #define CR_NO_SUCH_DEVNODE 0x0000000D
 #define DN_DRIVER_LOADED 0x00000002
 #define DN_STARTED 0x00000008
+// ConfigFlags of a node's key
+#define CONFIGFLAG_REMOVED 0x00000002
 
 // Registry value types, as hex(N) numbers them in an export
 #define REG_SZ 1
@@ -32,7 +35,6 @@
 #define REG_MULTI_SZ 7
 
 // Last-error codes
-#define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
@@ -41,6 +43,11 @@
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
+
+#define ERROR_INVALID_FLAGS 1004L
+
+// The registry
+#define KEY_READ 0x00020019
 
 // Local heap
 #define LMEM_FIXED 0x0000
