@@ -56,7 +56,7 @@ elseif(DEFINED KNOWN_DLLS)
   string(TOLOWER "${KNOWN_DLLS}" known_dlls)
 endif()
 
-pe_load(${PROGRAM})
+pe_load("${PROGRAM}")
 pe_number(magic ${pe_optional} 2)
 if(NOT magic EQUAL 0x20b)
   message(FATAL_ERROR "${PROGRAM} is not a 64-bit (PE32+) image")

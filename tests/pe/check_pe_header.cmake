@@ -18,7 +18,7 @@
 # usage: cmake -DPROGRAM=<exe> [-DSTRIPPED=ON] [-DFORBIDDEN=<path>] [-DMSVC=ON] -P check_pe_header.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/pe_image.cmake)
-pe_load(${PROGRAM})
+pe_load("${PROGRAM}")
 set(problems "")
 
 function(require_bits value what)
@@ -137,10 +137,12 @@ else()
 endif()
 
 if(FORBIDDEN)
-  file(STRINGS ${PROGRAM} texts)
-  # As CMake writes it, and as Windows tools write a path.
-  string(REPLACE "/" "\\" backslashed "${FORBIDDEN}")
-  foreach(folder IN ITEMS "${FORBIDDEN}" "${backslashed}")
+  file(STRINGS "${PROGRAM}" texts)
+  # As CMake writes it, and as Windows tools write a path, whichever way the
+  # folder was given.
+  file(TO_CMAKE_PATH "${FORBIDDEN}" forward)
+  string(REPLACE "/" "\\" backslashed "${forward}")
+  foreach(folder IN ITEMS "${forward}" "${backslashed}")
     string(FIND "${texts}" "${folder}" at)
     if(NOT at EQUAL -1)
       list(APPEND problems "it names the folder it was built in, ${folder}")
