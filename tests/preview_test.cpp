@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -61,8 +62,17 @@ std::u16string FromUtf8(const std::string& text)
 // in code page `acp`, and checks that they name the same entries in the
 // same order, that the preview left the file as it was, and that after
 // hwpurge the preview finds nothing.
+// Folded INF name by instance ID: each random node's driver package.
+typedef std::map<std::string, std::string> PackageOf;
+
+std::string Folded(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    return text;
+}
+
 std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp, const std::string& identifier,
-                                            const std::string& what)
+                                            const std::string& what, const PackageOf& packageOf = {})
 {
     SCOPED_TRACE(what + " / identifier " + identifier + " / code page " + std::to_string(acp));
     // ctest runs tests side by side, and two runs may share the machine: one
@@ -82,25 +92,36 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
     EXPECT_EQ(text.err, "");
     EXPECT_EQ(text.status, removed.empty() ? 0 : 1);
     EXPECT_EQ(json.status, text.status);
-    // One line per node, "[entry] ...", then the count.
+    // One line per node, "[entry] ...", one per driver package, then the count.
     std::vector<std::string> lines;
     std::istringstream stream(text.out);
     for (std::string line; std::getline(stream, line);) {
         lines.push_back(line);
     }
-    EXPECT_EQ(lines.size(), removed.size() + 1) << text.out;
-    if (lines.size() != removed.size() + 1) {
+    const Json document = Json::parse(json.out);
+    const size_t n = removed.size();
+    const size_t packages = document["driverPackages"].size();
+    EXPECT_EQ(lines.size(), n + packages + 1) << text.out;
+    if (lines.size() != n + packages + 1) {
         return removed;
     }
-    const size_t n = removed.size();
     EXPECT_EQ(lines.back(), n == 0   ? "no device node would be removed"
                             : n == 1 ? "1 device node would be removed"
                                      : std::to_string(n) + " device nodes would be removed");
 
     // The JSON's entries, back in the code page, are hwpurge's.
-    const Json document = Json::parse(json.out);
     EXPECT_EQ(document["devices"].size(), n);
     auto inCodePage = [acp](const Json& field) { return hwsim::WideToAnsi(FromUtf8(field), acp); };
+    // A package's provider, version and date, those it has, in parentheses.
+    auto facts = [&](const Json& package) {
+        std::string shown;
+        for (const char* field : {"provider", "version", "date"}) {
+            if (!package[field].is_null()) {
+                shown += (shown.empty() ? " (" : ", ") + inCodePage(package[field]);
+            }
+        }
+        return shown.empty() ? shown : shown + ")";
+    };
     for (size_t i = 0; i < n && i < document["devices"].size(); ++i) {
         const Json& device = document["devices"][i];
         EXPECT_EQ(inCodePage(device["hardwareId"]), removed[i]);
@@ -111,9 +132,43 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
             line += device[field].is_null() ? "" : " " + inCodePage(device[field]);
         }
         line += device["present"] == true ? ", present)" : ", not present)";
+        line += device["name"].is_null() ? " no name" : " \"" + inCodePage(device["name"]) + "\"";
+        line += device["manufacturer"].is_null() ? "" : " by " + inCodePage(device["manufacturer"]);
+        const Json& driver = device["driver"];
+        line += driver.is_null() ? ", no driver package"
+                                 : ", driver package " + inCodePage(driver["inf"]) + facts(driver);
         EXPECT_EQ(lines[i], line);
     }
+    for (size_t i = 0; i < packages; ++i) {
+        const Json& package = document["driverPackages"][i];
+        const auto listed = package["listedNodes"].get<unsigned>();
+        const auto others = package["otherNodes"].get<unsigned>();
+        EXPECT_EQ(lines[n + i], "driver package " + inCodePage(package["inf"]) + facts(package) + ": used by " +
+                                    std::to_string(listed) + (listed == 1 ? " listed node and " : " listed nodes and ") +
+                                    (others == 0   ? std::string("no other node")
+                                     : others == 1 ? std::string("1 other node")
+                                                   : std::to_string(others) + " other nodes"));
+    }
     EXPECT_EQ(document["failures"], Json::array());
+    EXPECT_EQ(document["detailsComplete"], true);
+    // Each package's counts, from what the export holds.
+    if (!packageOf.empty()) {
+        std::map<std::string, unsigned> listed;
+        for (const Json& device : document["devices"]) {
+            const auto found = packageOf.find(device["instanceId"].get<std::string>());
+            if (found != packageOf.end()) {
+                ++listed[found->second];
+            }
+        }
+        EXPECT_EQ(packages, listed.size());
+        for (const Json& package : document["driverPackages"]) {
+            const std::string inf = Folded(package["inf"]);
+            const auto all = static_cast<unsigned>(
+                std::count_if(packageOf.begin(), packageOf.end(), [&](const auto& node) { return node.second == inf; }));
+            EXPECT_EQ(package["listedNodes"], listed[inf]) << inf;
+            EXPECT_EQ(package["otherNodes"], all - listed[inf]) << inf;
+        }
+    }
 
     const Result after = Preview({identifier}, env);
     EXPECT_EQ(after.out, "no device node would be removed\n");
@@ -157,10 +212,15 @@ std::u16string RandomEntry(std::mt19937* random)
 }
 
 // A "Windows Registry Editor Version 5.00" export in UTF-8 of `count` nodes
-// with random hardware-ID lists; the entries used are added to `entries`.
-std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16string>* entries)
+// with random hardware-ID lists and driver packages; the entries used are
+// added to `entries`, each node's package to `packageOf`.
+std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16string>* entries,
+                         PackageOf* packageOf = nullptr)
 {
+    // The same package may be named in either case.
+    const char* const infs[] = {"oem7.inf", "OEM7.INF", "oem12.inf", "usb.inf"};
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    std::string classKeys;
     for (int i = 0; i < count; ++i) {
         const std::string key = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\DEV" + std::to_string(i) +
                                 "\\" + std::to_string((*random)() % 1000);
@@ -184,12 +244,26 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
         if ((classes & 2) != 0) {
             text += "\"ClassGUID\"=\"{36fc9e60-c465-11cf-8056-444553540000}\"\r\n";
         }
+        // A driver key with a package, one without an INF name, or none.
+        const auto driver = static_cast<unsigned>((*random)() % 6);
+        if (driver < 5) {
+            char name[64];
+            snprintf(name, sizeof name, "{36fc9e60-c465-11cf-8056-444553540000}\\%04d", i);
+            text += "\"Driver\"=\"" + std::string(name).insert(38, "\\") + "\"\r\n";
+            classKeys += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::string(name) + "]\r\n";
+            if (driver < 4) {
+                classKeys += "\"InfPath\"=\"" + std::string(infs[driver]) + "\"\r\n\r\n";
+                if (packageOf != nullptr) {
+                    (*packageOf)[key.substr(key.find("Enum\\") + 5)] = Folded(infs[driver]);
+                }
+            }
+        }
         if (present) {
             text += "\r\n" + key + "\\Control]\r\n\"ActiveService\"=\"usbccgp\"\r\n";
         }
         text += "\r\n";
     }
-    return text;
+    return text + classKeys;
 }
 
 // A prefix of one of the entries, in the code page, ASCII case flipped.
@@ -223,12 +297,13 @@ TEST(Preview, ListsWhatHwpurgeRemovesOnRandomExports)
     for (UINT acp : {1252u, 932u, 936u}) {
         for (int round = 0; round < 3; ++round) {
             std::vector<std::u16string> entries;
-            const std::string content = RandomExport(&random, 24, &entries);
+            PackageOf packageOf;
+            const std::string content = RandomExport(&random, 24, &entries, &packageOf);
             ASSERT_FALSE(entries.empty());
             for (int i = 0; i < 3; ++i) {
                 for (const std::string& entry :
                      CompareWithRemoval(content, acp, RandomIdentifier(&random, entries, acp),
-                                        "random export " + std::to_string(round))) {
+                                        "random export " + std::to_string(round), packageOf)) {
                     ++removed;
                     nonAscii += std::any_of(entry.begin(), entry.end(), [](char c) { return (c & 0x80) != 0; });
                 }
@@ -253,7 +328,7 @@ struct StatusCase {
     std::string err;
 };
 
-TEST(Preview, ExitStatusTellsNoneSomeMisuseOrIncomplete)
+TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
 {
     const std::string usage = "usage: hwpurge-preview [--json] <Hardware_ID>\n";
     const std::string empty = "hwpurge-preview: the hardware ID is empty; it would match every device node\n";
@@ -287,6 +362,29 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseOrIncomplete)
          3,
          "the list is incomplete: at least 1 device node would be removed",
          "hwpurge: EnumDeviceInfo failed with error 6: The handle is invalid.\n"},
+        {"a listed node's name cannot be read",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=details@2=5"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: GetDeviceInstanceId failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(CLASS) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(CLASSGUID) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(FRIENDLYNAME) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(DEVICEDESC) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(MFG) failed with error 5: Access is denied.\n"},
+        {"a listed node's driver package cannot be read",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=regvalue@2=5"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"},
+        {"another node's driver key cannot be opened",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=driverkey@0=0xE000020B"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: OpenDevRegKey(DRV) failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
     };
     for (const StatusCase& c : cases) {
         const Result r = Preview(c.args, c.env);
@@ -302,19 +400,59 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseOrIncomplete)
     }
 }
 
+// A removal of a device in use waits for a restart: the node stays, the
+// export keeps it so for the next process, and the preview tells it apart.
+TEST(Preview, TellsNodesWaitingForARestartApart)
+{
+    const std::string file = testing::TempDir() + "hwpurge-preview-restart-" + std::to_string(getpid()) + ".reg";
+    WriteFile(file, hwsim::SampleExport());
+    const std::string db = "HWPURGE_DEVICE_DB=" + file;
+    const Result removal = hwtest::RunProgram({"USB\\VID_1A2B&PID_4100"}, {db, "HWPURGE_SIM_FAULTS=restart"});
+    EXPECT_EQ(RemovedEntries(removal.out).size(), 3u);
+    // Of the three, only the present one was in use.
+    const Result waiting = Preview({"USB\\VID_1A2B&PID_4100"}, {db});
+    EXPECT_EQ(waiting.status, 4);
+    EXPECT_NE(waiting.out.find("K41000123 (class Image {6bdd1fc6-810f-11d0-bec7-08002be2092f}, waiting for a restart)"),
+              std::string::npos)
+        << waiting.out;
+    EXPECT_EQ(waiting.out.substr(waiting.out.rfind('\n', waiting.out.size() - 2) + 1),
+              "1 device node would be removed; it waits for a restart\n");
+    const Json document = Json::parse(Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {db}).out);
+    ASSERT_EQ(document["devices"].size(), 1u);
+    EXPECT_EQ(document["devices"][0]["waitingForRestart"], true);
+    EXPECT_EQ(document["devices"][0]["present"], true);
+    // Beside a node that is not waiting, there is something to remove.
+    const Result mixed = Preview({"USB\\VID_1A2B"}, {db});
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_EQ(mixed.out.substr(mixed.out.rfind('\n', mixed.out.size() - 2) + 1),
+              "3 device nodes would be removed; 1 of them waits for a restart\n");
+    remove(file.c_str());
+}
+
 TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
 {
     const Result listed = Preview({"--json", "usb\\vid_1a2b&pid_4100"});
     EXPECT_EQ(listed.status, 1);
-    const Json expected = Json::parse(R"({"identifier":"usb\\vid_1a2b&pid_4100","devices":[
+    const Json expected = Json::parse(R"json({"identifier":"usb\\vid_1a2b&pid_4100","devices":[
         {"hardwareId":"USB\\VID_1A2B&PID_4100&REV_0200","instanceId":"USB\\VID_1A2B&PID_4100\\K41000123",
-         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":true},
+         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":true,
+         "waitingForRestart":false,"name":"KIVO 4100 Scanner","manufacturer":"KIVO",
+         "driver":{"inf":"oem12.inf","provider":"KIVO Imaging","version":"2.0.0.0","date":"3-14-2024"}},
         {"hardwareId":"usb\\vid_1a2b&pid_4100&mi_01","instanceId":"USB\\VID_0BDA&PID_5411\\6&3A4B5C&0&4",
-         "class":"USB","classGuid":"{36fc9e60-c465-11cf-8056-444553540000}","present":false},
+         "class":"USB","classGuid":"{36fc9e60-c465-11cf-8056-444553540000}","present":false,
+         "waitingForRestart":false,"name":"Generic USB Hub","manufacturer":"(Generic USB Hub)",
+         "driver":{"inf":"usb.inf","provider":"Microsoft","version":"10.0.19041.1","date":"6-21-2006"}},
         {"hardwareId":"USB\\VID_1A2B&PID_4100&REV_0200&MI_00",
          "instanceId":"USB\\VID_1A2B&PID_4100&MI_00\\8&19C2A1&0&0000",
-         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":false}],
-        "complete":true,"failures":[]})");
+         "class":"Image","classGuid":"{6bdd1fc6-810f-11d0-bec7-08002be2092f}","present":false,
+         "waitingForRestart":false,"name":"KIVO 4100 Imaging Interface","manufacturer":"KIVO",
+         "driver":{"inf":"oem12.inf","provider":"KIVO Imaging","version":"2.0.0.0","date":"3-14-2024"}}],
+        "driverPackages":[
+         {"inf":"oem12.inf","provider":"KIVO Imaging","version":"2.0.0.0","date":"3-14-2024",
+          "listedNodes":2,"otherNodes":1},
+         {"inf":"usb.inf","provider":"Microsoft","version":"10.0.19041.1","date":"6-21-2006",
+          "listedNodes":1,"otherNodes":1}],
+        "complete":true,"detailsComplete":true,"failures":[]})json");
     EXPECT_EQ(Json::parse(listed.out), expected);
 
     const Result failed = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=enum@2=0xE000020B"});
@@ -324,10 +462,11 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     EXPECT_EQ(document["complete"], false);
     EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":3758096907,"text":null}])"));
 
-    // No memory for the first listed node's instance ID (block 4: the
-    // identifier's conversion and the lists read up to it take blocks 0-3):
-    // it is listed without it, with its own failure, and the walk goes on.
-    const Result described = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=alloc@4"});
+    // No memory for the first listed node's instance ID (block 7: the
+    // identifier's conversion and the lists read up to it take blocks 0-3,
+    // the first node's driver package 4-6): it is listed without it, with
+    // its own failure, and the walk goes on.
+    const Result described = Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=alloc@7"});
     EXPECT_EQ(described.status, 1);
     const Json devices = Json::parse(described.out)["devices"];
     ASSERT_EQ(devices.size(), 3u);

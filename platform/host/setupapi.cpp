@@ -342,9 +342,10 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         hwsim::Fail(ERROR_DI_DO_DEFAULT);
     } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
         hwsim::Fail(state.faults.removeError);
-    } else if (state.faults.restartAll || state.faults.restartAt == index) {
+    } else if ((state.faults.restartAll || state.faults.restartAt == index) && hwsim::MemberNode(set, index).present) {
         // The device is in use: the class installer finishes at the next
-        // restart, and the node stays until then.
+        // restart, and the node stays until then. A device that is not
+        // there cannot be in use.
         hwsim::Node& node = hwsim::MemberNode(set, index);
         if (!node.removalPending) {
             node.removalPending = true;
