@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace hwsim {
 namespace {
@@ -88,6 +89,21 @@ std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node
     for (size_t device = 0; device < layout.deviceLines.size(); ++device) {
         if (lostNode[device] && !keptNode[device]) {
             dropped.insert(dropped.end(), layout.deviceLines[device].begin(), layout.deviceLines[device].end());
+        }
+    }
+    // A removed node's driver key goes with it, unless a node that stays
+    // names it too.
+    std::set<std::string> lostKeys;
+    std::set<std::string> keptKeys;
+    for (const Node& node : nodes) {
+        if (!node.driver.empty()) {
+            (node.removed ? lostKeys : keptKeys).insert(FoldedName(node.driver));
+        }
+    }
+    for (const std::string& key : lostKeys) {
+        const auto lines = layout.driverKeyLines.find(key);
+        if (keptKeys.count(key) == 0 && lines != layout.driverKeyLines.end()) {
+            dropped.insert(dropped.end(), lines->second.begin(), lines->second.end());
         }
     }
     std::sort(dropped.begin(), dropped.end(), [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });

@@ -23,6 +23,7 @@ struct EnumReading {
     size_t owner = kNone;                             // the node whose key or subkey is being read
     size_t deviceOwner = kNone;                       // the device key being read
     DriverKey* driverKey = nullptr;                   // the driver key being read
+    std::vector<ByteRange>* driverLines = nullptr;    // ...and where its lines lie
     bool nodeKey = false;                             // the key is the node's own, not a subkey
     bool afterComment = false;                        // no key or value line since the last comment
     std::unordered_map<std::string, size_t> index;    // folded instance ID -> node
@@ -40,10 +41,12 @@ bool Fail(EnumReading* r, const Entry& entry, const std::string& problem)
 void Claim(EnumReading* r, const Entry& entry)
 {
     ExportLayout& layout = r->out->layout;
-    if (r->owner == kNone && r->deviceOwner == kNone) {
+    if (r->owner == kNone && r->deviceOwner == kNone && r->driverLines == nullptr) {
         return;
     }
-    std::vector<ByteRange>& ranges = r->owner != kNone ? layout.lines[r->owner] : layout.deviceLines[r->deviceOwner];
+    std::vector<ByteRange>& ranges = r->owner != kNone         ? layout.lines[r->owner]
+                                     : r->deviceOwner != kNone ? layout.deviceLines[r->deviceOwner]
+                                                               : *r->driverLines;
     for (size_t i = entry.firstLine; i <= entry.lastLine; ++i) {
         const Line& line = r->text->lines[i];
         if (!ranges.empty() && ranges.back().end == line.begin) {
@@ -86,13 +89,17 @@ void TakeKey(EnumReading* r, const Entry& entry)
     r->owner = kNone;
     r->deviceOwner = kNone;
     r->driverKey = nullptr;
+    r->driverLines = nullptr;
     r->nodeKey = false;
     const bool underControlSet =
         path.size() >= 4 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
         SameName(path[1], "SYSTEM");
     // HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Control\Class\{guid}\NNNN
     if (underControlSet && path.size() == 7 && SameName(path[3], "Control") && SameName(path[4], "Class")) {
-        r->driverKey = &r->out->driverKeys[FoldedName(ToAnsi(*r, path[5] + '\\' + path[6]))];
+        const std::string name = FoldedName(ToAnsi(*r, path[5] + '\\' + path[6]));
+        r->driverKey = &r->out->driverKeys[name];
+        r->driverLines = &r->out->layout.driverKeyLines[name];
+        Claim(r, entry);
         return;
     }
     const bool underEnum = path.size() >= 6 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
@@ -264,10 +271,10 @@ bool TakeEntry(EnumReading* r, const Entry& entry)
             return true;
         case EntryKind::Value:
             r->afterComment = false;
+            Claim(r, entry);
             if (r->driverKey != nullptr) {
                 return TakeDriverValue(r, entry);
             }
-            Claim(r, entry);
             return r->owner == kNone || !r->nodeKey || TakeValue(r, entry);
     }
     return true;

@@ -72,6 +72,9 @@ struct ExportLayout {
     // For each node, where a value added to its own key goes: past the last
     // line of the key's header and values.
     std::vector<size_t> valuesEnd;
+    // For each driver key (by folded name), the ranges that hold its lines:
+    // Windows deletes a removed node's driver key with it.
+    std::map<std::string, std::vector<ByteRange>> driverKeyLines;
     bool utf16 = false;     // the file is UTF-16LE
     std::string lineBreak;  // the file's line break, in its encoding
 };
