@@ -6,16 +6,21 @@
 #    verifies against it, two signed runs are identical too, and each
 #    program's detached signature attached to the unsigned build's program
 #    gives the signed program byte for byte;
-#  - SHA256SUMS covers every file in dist/ and holds.
+#  - SHA256SUMS covers every file in dist/ and holds;
+#  - the zip holds the third-party notices, the same in every build, and the
+#    SBOM is valid CycloneDX 1.6 (checked offline against the schema the
+#    pinned @cyclonedx/cyclonedx-library carries), names the commit, and holds
+#    the SHA-256 of the programs in the zip, unsigned and signed.
 # Checks the committed tree (HEAD), not uncommitted changes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/install-deps.sh" release signing
+bash "$root/scripts/install-deps.sh" release signing release-check
 command -v openssl >/dev/null || bash "$root/scripts/install-deps.sh" tests
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/hwpurge-release-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 commit=$(git -C "$root" rev-parse HEAD)
+epoch=$(git -C "$root" log -1 --format=%ct "$commit")
 one=$work/one/hwpurge
 two=$work/elsewhere/deeper/hwpurge-clone
 for clone in "$one" "$two"; do
@@ -44,21 +49,38 @@ release() {
 echo "release-check: two unsigned builds"
 release "$one" 022 UTC "$work/unsigned-1"
 release "$two" 077 Pacific/Chatham "$work/unsigned-2" LC_ALL=C.UTF-8
+zip=$(cd "$work/unsigned-1" && ls ./*.zip)
+zip=${zip#./}
+folder=${zip%.zip}
+mkdir -p "$work/unsigned" "$work/unsigned-again" "$work/signed"
+(cd "$work/unsigned" && cmake -E tar xf "$work/unsigned-1/$zip")
+(cd "$work/unsigned-again" && cmake -E tar xf "$work/unsigned-2/$zip")
+# The notices and the SBOM, said apart from the rest of dist/.
+cmp "$work/unsigned/$folder/THIRD-PARTY-NOTICES.txt" "$work/unsigned-again/$folder/THIRD-PARTY-NOTICES.txt" ||
+    fail "two clones wrote different THIRD-PARTY-NOTICES.txt"
+cmp "$work/unsigned-1/$folder.cdx.json" "$work/unsigned-2/$folder.cdx.json" ||
+    fail "two clones wrote different SBOMs $folder.cdx.json"
 diff -r "$work/unsigned-1" "$work/unsigned-2" >/dev/null 2>&1 ||
     { diff <(cd "$work/unsigned-1" && cat SHA256SUMS) <(cd "$work/unsigned-2" && cat SHA256SUMS) >&2 || true
       fail "two unsigned releases of $commit differ"; }
 cat "$work/unsigned-1/SHA256SUMS"
 
-zip=$(cd "$work/unsigned-1" && ls ./*.zip)
-zip=${zip#./}
-folder=${zip%.zip}
-mkdir -p "$work/unsigned" "$work/signed"
-(cd "$work/unsigned" && cmake -E tar xf "$work/unsigned-1/$zip")
-# One folder holding the programs, the README and the LICENSE, nothing else.
+# One folder holding the programs, the README, the LICENSE and the notices,
+# nothing else.
 [[ $(ls "$work/unsigned") == "$folder" ]] || fail "$zip does not hold exactly the folder $folder"
 programs=$(cd "$work/unsigned/$folder" && ls ./*.exe | sed 's|^\./||')
-expected=$(printf '%s\n' $programs LICENSE README.md | sort)
+expected=$(printf '%s\n' $programs LICENSE README.md THIRD-PARTY-NOTICES.txt | sort)
 [[ $(ls "$work/unsigned/$folder" | sort) == "$expected" ]] || fail "$zip holds $(ls "$work/unsigned/$folder")"
+version=${folder#hwpurge-}
+version=${version%-win64}
+# check_sbom <dist copy> <folder of the programs>
+check_sbom() {
+    local sbom=$1/$folder.cdx.json
+    [[ -f $sbom ]] || fail "no SBOM $folder.cdx.json in $1"
+    node "$root/scripts/release-inventory.js" check --sbom "$sbom" --programs "$2" \
+        --version "$version" --commit "$commit" --epoch "$epoch" || fail "the SBOM $sbom does not hold"
+}
+check_sbom "$work/unsigned-1" "$work/unsigned/$folder"
 
 echo "release-check: two signed builds with a throwaway certificate"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=hwpurge release check" \
@@ -68,6 +90,7 @@ release "$two" 027 Asia/Kolkata "$work/signed-1" "${signing[@]}"
 release "$one" 022 UTC "$work/signed-2" "${signing[@]}"
 diff -r "$work/signed-1" "$work/signed-2" >/dev/null 2>&1 || fail "two signed releases of $commit differ"
 (cd "$work/signed" && cmake -E tar xf "$work/signed-1/$zip")
+check_sbom "$work/signed-1" "$work/signed/$folder"
 
 for program in $programs; do
     signed=$work/signed/$folder/$program
@@ -83,7 +106,7 @@ for program in $programs; do
     cmp "$work/attached-$program" "$signed" || fail "$program.sig attached to the unsigned build is not the signed $program"
     echo "release-check: $program: signed, verifies, and $program.sig re-attaches byte for byte"
 done
-for file in README.md LICENSE; do
+for file in README.md LICENSE THIRD-PARTY-NOTICES.txt; do
     cmp "$work/signed/$folder/$file" "$work/unsigned/$folder/$file" || fail "$file differs between the signed and unsigned zips"
 done
 echo "release-check: passed for $commit"
