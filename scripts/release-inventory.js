@@ -192,9 +192,10 @@ function paragraphsFor(copyright, source) {
 // ------------------------------------------------------------ the licences
 
 // What each licence of the copyright files asks of a binary: 'notice' (its
-// text goes with the program), 'none' (no notice asked), or, for the copyleft
-// ones, a release that stops until someone looks. spdx is the SPDX expression
-// (LicenseRef- where the list has none). A licence not listed stops the release.
+// text goes with the program), 'none' (no notice asked) or 'more' (the
+// copyleft ones: the release stops until someone decides). spdx is the SPDX
+// expression (LicenseRef- where the list has none). A licence not listed
+// stops the release too.
 const LICENSES = {
     'ZPL-2.1': { needs: 'notice', spdx: 'ZPL-2.1' },
     Lucent: { needs: 'notice', spdx: 'LicenseRef-Lucent' },
@@ -209,6 +210,11 @@ const LICENSES = {
     'public-domain': { needs: 'none', spdx: 'LicenseRef-public-domain' },
     'public-domain-Vizzini': { needs: 'none', spdx: 'LicenseRef-public-domain' },
     'Keith-Marshall': { needs: 'none', spdx: 'LicenseRef-Keith-Marshall' },
+    'GPL-2+': { needs: 'more' },
+    'GPL-3+': { needs: 'more' },
+    'LGPL-2+': { needs: 'more' },
+    'LGPL-2.1+': { needs: 'more' },
+    Cygwin: { needs: 'more' },
 };
 const GCC_RUNTIME = 'GPL-3.0-or-later WITH GCC-exception-3.1';
 // The runtime libraries Debian's GCC copyright file puts under the GCC Runtime
@@ -294,7 +300,7 @@ function traceInput(input, buildDir, rootsByPackage) {
             for (const name of splitLicenseNames(paragraph.license.names)) {
                 const policy = LICENSES[name];
                 if (!policy) fail(`${base}(${trace.member}) comes from ${source}, under the licence ${name}, which this script does not know: say in LICENSES what it asks of a binary`);
-                if (policy.needs !== 'notice' && policy.needs !== 'none') fail(`${base}(${trace.member}) comes from ${source}, under ${name}`);
+                if (policy.needs !== 'notice' && policy.needs !== 'none') fail(`${base}(${trace.member}) comes from ${source}, under ${name}, which asks more of a binary than a notice: the release stops until someone decides`);
                 trace.licenses.push({ name, source, paragraph, policy });
             }
         }
