@@ -1,6 +1,8 @@
 // The whole removal pass over 10^3 to 10^6 simulated device nodes, about one
 // in ten of them matching. Reports time per node, the platform calls made per
 // node and the most heap the pass held at once, and fits the time to O(N).
+// And hwpurge-preview over 10^5 nodes, side by side: every node with a driver
+// package (one of 200, as a machine's driver store holds), and none with one.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
+#include "removal/preview_devices.h"
 #include "removal/remove_devices.h"
 
 namespace {
@@ -58,6 +61,33 @@ const std::vector<hwsim::Node>& Machine(long count)
         }
     }
     return nodes;
+}
+
+// A driver key for every node of Machine(count), with one of 200 packages.
+const hwsim::DriverKeys& DriverKeysOf(long count)
+{
+    static std::map<long, hwsim::DriverKeys> keys;
+    hwsim::DriverKeys& machine = keys[count];
+    if (!machine.empty()) {
+        return machine;
+    }
+    char text[64];
+    auto value = [](const std::string& data) {
+        hwsim::RegValue made;
+        made.type = REG_SZ;
+        made.data = data + std::string(1, 0);
+        return made;
+    };
+    for (long i = 0; i < count; ++i) {
+        snprintf(text, sizeof text, "{36fc9e60-c465-11cf-8056-444553540000}\\%ld", i);
+        hwsim::DriverKey& key = machine[text];
+        snprintf(text, sizeof text, "oem%ld.inf", i % 200);
+        key.values["infpath"] = value(text);
+        key.values["providername"] = value("KIVO Imaging");
+        key.values["driverversion"] = value("2.1.3.0");
+        key.values["driverdate"] = value("5-2-2024");
+    }
+    return machine;
 }
 
 // The most bytes of LocalAlloc blocks the pass held at one time.
@@ -128,6 +158,54 @@ void BM_RemovalPass(benchmark::State& state)
     state.counters["peak_heap_B"] = PeakHeldBytes();
     hwsim::Reset();
 }
+
+// hwpurge-preview's text listing, over Machine(count) with (1) or without (0)
+// a driver package on every node.
+void BM_Preview(benchmark::State& state)
+{
+    const long count = static_cast<long>(state.range(0));
+    const bool drivers = state.range(1) != 0;
+    std::vector<hwsim::Node> machine = Machine(count);
+    if (drivers) {
+        char text[64];
+        for (long i = 0; i < count; ++i) {
+            snprintf(text, sizeof text, "{36fc9e60-c465-11cf-8056-444553540000}\\%ld", i);
+            machine[static_cast<size_t>(i)].driver = text;
+            machine[static_cast<size_t>(i)].friendlyName = "KIVO 4100 Scanner";
+            machine[static_cast<size_t>(i)].manufacturer = "KIVO";
+        }
+    }
+    fflush(stdout);
+    const int console = dup(STDOUT_FILENO);
+    const int sink = open("/dev/null", O_WRONLY);
+    dup2(sink, STDOUT_FILENO);
+    PreviewResult result = {};
+    for (auto _ : state) {
+        state.PauseTiming();
+        hwsim::Reset();
+        TakeNarrowCodePage();
+        hwsim::SetDatabase(machine);
+        hwsim::SetDriverKeys(drivers ? DriverKeysOf(count) : hwsim::DriverKeys());
+        hwsim::Faults faults;
+        faults.callLimit = 32 * static_cast<size_t>(count);
+        hwsim::SetFaults(faults);
+        state.ResumeTiming();
+        PreviewDevicesByHardwareId(kIdentifier, kPreviewText, &result);
+        fflush(stdout);
+    }
+    dup2(console, STDOUT_FILENO);
+    close(console);
+    close(sink);
+    const double nodes = static_cast<double>(count);
+    state.counters["time/node"] =
+        benchmark::Counter(nodes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["calls/node"] = static_cast<double>(hwsim::Calls().size()) / nodes;
+    state.counters["listed"] = static_cast<double>(result.listed) / nodes;
+    state.counters["peak_heap_B"] = PeakHeldBytes();
+    hwsim::Reset();
+}
+
+BENCHMARK(BM_Preview)->Args({100000, 0})->Args({100000, 1})->ArgNames({"nodes", "drivers"})->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_RemovalPass)
     ->RangeMultiplier(10)

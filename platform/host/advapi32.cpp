@@ -3,6 +3,7 @@
 // their result, as Windows' registry functions do, and leave the thread's
 // last error alone.
 #include <cstring>
+#include <memory>
 
 #include "platform/host/machine.h"
 
@@ -76,9 +77,10 @@ LSTATUS RegCloseKey(HKEY hKey)
         hwsim::Record(Op::RegCloseKey, hwsim::kNever, 0, false, hKey);
         return ERROR_INVALID_HANDLE;
     }
-    const long index = key->index;
+    // The key is freed last: the call log keeps its handle, and a handle is
+    // only ever recorded while the key it names is open.
+    std::unique_ptr<hwsim::OpenKey> released(key);
     state.keys.erase(key);
-    delete key;
-    hwsim::Record(Op::RegCloseKey, index, 0, true, hKey);
+    hwsim::Record(Op::RegCloseKey, key->index, 0, true, hKey);
     return ERROR_SUCCESS;
 }

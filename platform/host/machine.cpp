@@ -1,5 +1,6 @@
 #include "platform/host/machine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,10 @@ BOOL Fail(DWORD code)
 void Record(Op op, long index, DWORD size, bool ok, const void* block, DWORD required)
 {
     MachineState& state = Machine();
-    const size_t limit = state.faults.callLimit != 0 ? state.faults.callLimit : kCallLimit;
+    // A large machine takes more calls than a looping program needs to be
+    // caught: a preview makes about ten for each node.
+    const size_t limit = state.faults.callLimit != 0 ? state.faults.callLimit
+                                                     : std::max(kCallLimit, kCallsPerNode * state.database.size());
     if (state.calls.size() >= limit) {
         fprintf(stderr, "simulated Windows: more than %zu calls; the program seems to be looping\n", limit);
         abort();

@@ -19,6 +19,9 @@ const long kNever = -1;
 
 // Calls recorded before the machine decides the program is looping.
 const size_t kCallLimit = 1000000;
+// ...or, on a machine of more nodes than a looping program needs to be
+// caught on, this many calls for each node.
+const size_t kCallsPerNode = 32;
 
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {
@@ -51,7 +54,8 @@ struct Faults {
     // This node's successful read claims this many bytes more than it wrote.
     long overstateAt = kNever;
     DWORD overstateBy = 0;
-    // The process stops once it makes more calls than this (0: kCallLimit).
+    // The process stops once it makes more calls than this (0: kCallLimit,
+    // or kCallsPerNode for each node of a larger machine).
     size_t callLimit = 0;
 };
 
