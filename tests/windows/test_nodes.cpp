@@ -207,6 +207,33 @@ std::string MakeNode(const GUID& setupClass, const std::string& name, Property k
     return instanceId;
 }
 
+bool RemoveNode(const std::string& instanceId, std::string* why)
+{
+    EnterCriticalSection(&g_lock);
+    bool removed = false;
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; set != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        char id[kMaxInstanceId] = "";
+        if (SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr) && _stricmp(id, instanceId.c_str()) == 0) {
+            removed = SetupDiRemoveDevice(set, &data) != FALSE;
+            if (!removed) {
+                *why = instanceId + " could not be removed (error " + std::to_string(GetLastError()) + ")";
+            }
+            break;
+        }
+    }
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    if (!removed && why->empty()) {
+        *why = instanceId + " is not listed";
+    }
+    LeaveCriticalSection(&g_lock);
+    return removed;
+}
+
 bool OnWine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

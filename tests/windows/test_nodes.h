@@ -63,6 +63,10 @@ enum class Property {
 std::string MakeNode(const GUID& setupClass, const std::string& name, Property kind, const std::string& bytes,
                      std::string* why);
 
+// Removes the node `instanceId` through SetupAPI's default handler, without
+// asking its class installer; false with *why set when it stays.
+bool RemoveNode(const std::string& instanceId, std::string* why);
+
 // Whether this is Wine, whose answers differ from Windows' in places.
 bool OnWine();
 
