@@ -41,16 +41,18 @@ struct NodeToMake {
 const char kNodeClassGuid[] = "{4d36e97d-e325-11ce-bfc1-08002be10318}";
 const char kNodeClassName[] = "System";
 
-// Makes the nodes, never started, and answers their member indexes in a set
-// of every class opened afterwards, and that set's number of members; false
-// after reporting why when it cannot.
-bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members);
+// Makes the nodes, never started, and answers their device instance IDs;
+// false after reporting why when it cannot.
+bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<std::string>* instanceIds);
 // Whether the registry holds HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\<path>.
 bool EnumKeyExists(const std::string& path);
 // Whether the platform is Wine, whose answers differ from Windows' in places.
 bool OnWine();
 // Records one check that failed, at `file`:`line`.
 void ReportFailure(const char* file, int line, const std::string& message);
+// Says that nodes the facts did not touch came or went between two sets. A
+// real Windows machine's own devices may; a simulated or Wine's may not.
+void NoteMachineChange(const std::string& message);
 
 // The facts.
 struct Fact {

@@ -45,7 +45,7 @@ std::string NodeText(const std::string& instanceId, bool hasIds, const std::stri
 
 }  // namespace
 
-bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* indexes, DWORD* members)
+bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<std::string>* instanceIds)
 {
     // The machine's own nodes before and after, so that no index is trivial.
     std::string text = "REGEDIT4\r\n\r\n" + std::string(kEnumKey) + "ROOT]\r\n\r\n" + kEnumKey +
@@ -54,7 +54,7 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
     std::map<unsigned, std::string> shared;  // device number -> device key
     std::map<std::string, int> instances;    // device key -> instances made
     int made = 0;
-    indexes->clear();
+    instanceIds->clear();
     for (const NodeToMake& node : nodesToMake) {
         std::string own;
         std::string& device = node.deviceId == 0 ? own : shared[node.deviceId];
@@ -64,11 +64,10 @@ bool MakeNodes(const std::vector<NodeToMake>& nodesToMake, std::vector<DWORD>* i
         }
         char instance[8];
         snprintf(instance, sizeof instance, "%04d", instances[device]++);
-        indexes->push_back(static_cast<DWORD>(indexes->size() + 1));
-        text += NodeText(device + "\\" + instance, node.hasHardwareIds, node.hardwareIds, false);
+        instanceIds->push_back(device + "\\" + instance);
+        text += NodeText(instanceIds->back(), node.hasHardwareIds, node.hardwareIds, false);
     }
     text += NodeText("ROOT\\MACHINE\\0001", false, "", true);
-    *members = static_cast<DWORD>(nodesToMake.size() + 2);
     hwtest::WriteFile(DatabasePath(), text);
     hwsim::UseDatabaseFile(DatabasePath());
     if (hwsim::Machine().startError != ERROR_SUCCESS) {
@@ -105,6 +104,12 @@ bool OnWine()
 void ReportFailure(const char* file, int line, const std::string& message)
 {
     ADD_FAILURE_AT((std::string("tests/facts/") + file).c_str(), line) << message;
+}
+
+// The simulated machine changes only when a fact changes it.
+void NoteMachineChange(const std::string& message)
+{
+    ADD_FAILURE() << "the simulated machine changed by itself: " << message;
 }
 
 void PrintTo(const Fact& fact, std::ostream* os)
