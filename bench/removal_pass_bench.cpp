@@ -205,7 +205,11 @@ void BM_Preview(benchmark::State& state)
     hwsim::Reset();
 }
 
-BENCHMARK(BM_Preview)->Args({100000, 0})->Args({100000, 1})->ArgNames({"nodes", "drivers"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Preview)
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->ArgNames({"nodes", "drivers"})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_RemovalPass)
     ->RangeMultiplier(10)

@@ -60,7 +60,8 @@ bool MakeRoom(PackageTally* tally)
         return true;
     }
     const DWORD capacity = tally->capacity == 0 ? kFirstCapacity : tally->capacity * 2;
-    auto** slots = static_cast<DriverPackage**>(Allocate(sizeof(DriverPackage*) * capacity));
+    // Each slot is a pointer to a package.
+    auto** slots = static_cast<DriverPackage**>(Allocate(sizeof(void*) * capacity));
     if (slots == nullptr) {
         return false;
     }

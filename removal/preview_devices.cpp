@@ -52,9 +52,9 @@ struct FailureList {
 struct PreviewRun {
     PreviewFormat format;
     DWORD listed;
-    DWORD waiting;          // listed nodes whose removal waits for a restart
-    bool detailsComplete;   // every name, manufacturer and driver read, and every other node's package
-    bool othersCounted;     // every other node's driver package so far was counted
+    DWORD waiting;         // listed nodes whose removal waits for a restart
+    bool detailsComplete;  // every name, manufacturer and driver read, and every other node's package
+    bool othersCounted;    // every other node's driver package so far was counted
     PackageTally packages;
     FailureList* failures;  // where reports go now: the walk's or the node's
 };
@@ -138,8 +138,8 @@ Text ReadTextProperty(PreviewRun* run, HDEVINFO set, SP_DEVINFO_DATA* record, DW
 // it does not fit, into a block from the local heap at *grown, freed by the
 // caller. The registry answers with its result, not the last error: a
 // failure is reported with that result as the code.
-PropertyRead ReadKeyValue(HKEY key, const char* name, const char* readName, BYTE* room, DWORD roomSize,
-                          BYTE** grown, Text* text)
+PropertyRead ReadKeyValue(HKEY key, const char* name, const char* readName, BYTE* room, DWORD roomSize, BYTE** grown,
+                          Text* text)
 {
     BYTE* target = room;
     DWORD offered = roomSize;
@@ -176,7 +176,7 @@ PropertyRead ReadKeyValue(HKEY key, const char* name, const char* readName, BYTE
 // (*read kPropertyMissing) or the opening failed (reported).
 HKEY OpenDriverKey(HDEVINFO set, SP_DEVINFO_DATA* record, PropertyRead* read)
 {
-    const HKEY key = SetupDiOpenDevRegKey(set, record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    HKEY key = SetupDiOpenDevRegKey(set, record, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
     *read = kPropertyRead;
     if (key == INVALID_HANDLE_VALUE) {
         // A node that never had a driver installed has no driver key.
@@ -216,7 +216,7 @@ void CountOtherNode(HDEVINFO set, SP_DEVINFO_DATA* record, void* context)
         return;
     }
     PropertyRead read = kPropertyRead;
-    const HKEY key = OpenDriverKey(set, record, &read);
+    HKEY key = OpenDriverKey(set, record, &read);
     if (key != INVALID_HANDLE_VALUE) {
         BYTE room[kInfNameRoom];
         BYTE* grown = nullptr;
@@ -272,7 +272,7 @@ DriverText ReadDriver(PreviewRun* run, HDEVINFO set, SP_DEVINFO_DATA* record, BY
 {
     DriverText driver = {};
     PropertyRead read = kPropertyRead;
-    const HKEY key = OpenDriverKey(set, record, &read);
+    HKEY key = OpenDriverKey(set, record, &read);
     NoteDetail(run, read);
     if (key == INVALID_HANDLE_VALUE) {
         return driver;

@@ -21,8 +21,11 @@ OpenKey* FindKey(HKEY handle)
 
 using hwsim::Op;
 
-LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                         LPDWORD lpcbData)
+// Windows' own signature, lpReserved not const included.
+// cppcheck-suppress constParameter
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
+                         LPDWORD lpReserved,  // NOLINT(readability-non-const-parameter)
+                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     const hwsim::OpenKey* key = hwsim::FindKey(hKey);
@@ -63,7 +66,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
         return answer(ERROR_MORE_DATA);
     }
     if (size != 0) {
-        memcpy(lpData, value.data.data(), size);
+        // The value's own bytes: a string's terminator is among them.
+        memcpy(lpData, value.data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
     }
     *lpcbData = size;
     return answer(ERROR_SUCCESS);

@@ -91,9 +91,9 @@ void TakeKey(EnumReading* r, const Entry& entry)
     r->driverKey = nullptr;
     r->driverLines = nullptr;
     r->nodeKey = false;
-    const bool underControlSet =
-        path.size() >= 4 && (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
-        SameName(path[1], "SYSTEM");
+    const bool underControlSet = path.size() >= 4 &&
+                                 (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
+                                 SameName(path[1], "SYSTEM");
     // HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Control\Class\{guid}\NNNN
     if (underControlSet && path.size() == 7 && SameName(path[3], "Control") && SameName(path[4], "Class")) {
         const std::string name = FoldedName(ToAnsi(*r, path[5] + '\\' + path[6]));

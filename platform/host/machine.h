@@ -25,38 +25,39 @@ const size_t kCallsPerNode = 32;
 
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {
-    DWORD openError = 0;          // nonzero: the set cannot be opened, with this code
-    long enumStopAt = kNever;     // the enumeration stops at this index...
-    DWORD enumStopError = 0;      // ...with this code
-    long readFailAt = kNever;     // every read of this node fails...
-    DWORD readError = 0;          // ...with this code
-    long growAt = kNever;         // this node's list grows after each size answer...
-    int growTimes = 0;            // ...this many times
-    long removeFailAt = kNever;   // the class installer fails at this node...
-    bool removeFailsAll = false;  // ...or at every node
-    DWORD removeError = 0;
-    long restartAt = kNever;      // the removal of this node waits for a restart...
-    bool restartAll = false;      // ...or of every node
-    long detailsFailAt = kNever;  // this node's other properties (not its hardware IDs) fail...
-    DWORD detailsError = 0;       // ...with this code
-    long driverKeyFailAt = kNever;  // opening this node's driver key fails...
-    DWORD driverKeyError = 0;       // ...with this code
-    long valueFailAt = kNever;      // reading a value of this node's driver key fails...
-    DWORD valueError = 0;           // ...with this code
-    long allocFailAt = kNever;    // the n-th LocalAlloc (0-based) by the program fails
-    long allocFailFrom = kNever;  // every LocalAlloc from the n-th on fails
-    DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
-    // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
-    bool zeroByteAnswersInsufficient = false;
-    // This node answers "too small" with no more than the buffer offered.
+    // Grouped by size, so that the record stays small.
+    long enumStopAt = kNever;       // the enumeration stops at this index with enumStopError
+    long readFailAt = kNever;       // every read of this node fails with readError
+    long growAt = kNever;           // this node's list grows after each size answer, growTimes times
+    long removeFailAt = kNever;     // the class installer fails at this node (or every node: removeFailsAll)
+    long restartAt = kNever;        // the removal of this node waits for a restart (restartAll: of every node)
+    long detailsFailAt = kNever;    // this node's reads but of its hardware IDs fail with detailsError
+    long driverKeyFailAt = kNever;  // opening this node's driver key fails with driverKeyError
+    long valueFailAt = kNever;      // reading a value of this node's driver key fails with valueError
+    long allocFailAt = kNever;      // the n-th LocalAlloc (0-based) by the program fails
+    long allocFailFrom = kNever;    // every LocalAlloc from the n-th on fails
+    // This node answers "too small" with no more than the buffer offered (stuckSize).
     long stuckAt = kNever;
-    DWORD stuckSize = 0;
-    // This node's successful read claims this many bytes more than it wrote.
+    // This node's successful read claims overstateBy bytes more than it wrote.
     long overstateAt = kNever;
-    DWORD overstateBy = 0;
     // The process stops once it makes more calls than this (0: kCallLimit,
     // or kCallsPerNode for each node of a larger machine).
     size_t callLimit = 0;
+    DWORD openError = 0;  // nonzero: the set cannot be opened, with this code
+    DWORD enumStopError = 0;
+    DWORD readError = 0;
+    DWORD removeError = 0;
+    DWORD detailsError = 0;
+    DWORD driverKeyError = 0;
+    DWORD valueError = 0;
+    DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
+    DWORD stuckSize = 0;
+    DWORD overstateBy = 0;
+    int growTimes = 0;
+    bool removeFailsAll = false;
+    bool restartAll = false;
+    // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
+    bool zeroByteAnswersInsufficient = false;
 };
 
 enum class Op {

@@ -314,7 +314,8 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoDat
     if (state.faults.driverKeyFailAt == index) {
         return fail(state.faults.driverKeyError);
     }
-    const auto found = node.driver.empty() ? state.driverKeys.end() : state.driverKeys.find(hwsim::FoldedName(node.driver));
+    const auto found =
+        node.driver.empty() ? state.driverKeys.end() : state.driverKeys.find(hwsim::FoldedName(node.driver));
     if (found == state.driverKeys.end()) {
         return fail(ERROR_KEY_DOES_NOT_EXIST);
     }
