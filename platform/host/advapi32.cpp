@@ -22,8 +22,8 @@ OpenKey* FindKey(HKEY handle)
 using hwsim::Op;
 
 // Windows' own signature, lpReserved not const included.
-// cppcheck-suppress constParameter
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
+                         // cppcheck-suppress constParameter
                          LPDWORD lpReserved,  // NOLINT(readability-non-const-parameter)
                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
