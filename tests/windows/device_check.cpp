@@ -433,18 +433,19 @@ void CheckRemovalRun(const Run& run, const std::string& out, const std::vector<N
     const std::vector<std::string> reports = Lines(run.err);
     const std::string refusal = "hwpurge: CallClassInstaller(REMOVE) failed with error ";
     bool explained = !testnodes::OnWine() && !refused.empty() && reports.size() == refused.size();
+    std::vector<std::string> classNames;
     for (size_t i = 0; explained && i < refused.size(); ++i) {
-        const std::string className = Describe(refused[i]).className;
-        explained = reports[i].compare(0, refusal.size(), refusal) == 0 && !className.empty() &&
+        classNames.push_back(Describe(refused[i]).className);
+        explained = reports[i].compare(0, refusal.size(), refusal) == 0 && !classNames.back().empty() &&
                     reports[i].compare(refusal.size(), 2, "5:") != 0;
-        if (explained) {
-            printf(
-                "note: %s: Windows' %s class installer refused DIF_REMOVE of %s, a node never installed; "
-                "hwpurge said so and went on: %s\n",
-                what.c_str(), className.c_str(), refused[i].c_str(), reports[i].c_str());
-            std::string why;
-            Check(testnodes::RemoveNode(refused[i], &why), what + ": " + why);
-        }
+    }
+    for (size_t i = 0; explained && i < refused.size(); ++i) {
+        printf(
+            "note: %s: Windows' %s class installer refused DIF_REMOVE of %s, a node never installed; "
+            "hwpurge said so and went on: %s\n",
+            what.c_str(), classNames[i].c_str(), refused[i].c_str(), reports[i].c_str());
+        std::string why;
+        Check(testnodes::RemoveNode(refused[i], &why), what + ": " + why);
     }
     CheckRun(run, out, explained ? run.err : "", 0, what);
     CheckLeft(before, gone, what);
