@@ -10,6 +10,11 @@
 // - SetupDiEnumDeviceInfo: a null record.
 // - SetupDiGetDeviceRegistryPropertyA, SetupDiGetDeviceInstanceIdA: a null
 //   buffer with a size that is not 0.
+// - SetupDiOpenDevRegKey: any key but a driver key (DIREG_DRV) of the global
+//   scope and the current hardware profile (0), opened with rights beyond
+//   KEY_READ or without KEY_QUERY_VALUE (another scope, DIREG_BOTH or a key
+//   type of 0: ERROR_INVALID_FLAGS, as Windows).
+// - RegQueryValueExA: a reserved pointer, or data without a size.
 // - LocalAlloc: any kind of block but LMEM_FIXED, with or without
 //   LMEM_ZEROINIT (LPTR).
 // - FormatMessageA: without FORMAT_MESSAGE_ALLOCATE_BUFFER and
@@ -22,9 +27,10 @@
 //   locale but LOCALE_SYSTEM_DEFAULT or LOCALE_USER_DEFAULT.
 // SetupDiCallClassInstaller answers any function but DIF_REMOVE as a class
 // with no installer does (ERROR_DI_DO_DEFAULT); a property the simulated
-// nodes do not hold (any but SPDRP_HARDWAREID, SPDRP_CLASS, SPDRP_CLASSGUID)
-// is answered as missing (ERROR_INVALID_DATA); CM_Get_DevNode_Status refuses
-// null pointers (CR_INVALID_POINTER) and flags (CR_INVALID_FLAG).
+// nodes do not hold (any but SPDRP_HARDWAREID, SPDRP_CLASS, SPDRP_CLASSGUID,
+// SPDRP_DEVICEDESC, SPDRP_FRIENDLYNAME, SPDRP_MFG, SPDRP_DRIVER) is answered
+// as missing (ERROR_INVALID_DATA); CM_Get_DevNode_Status refuses null
+// pointers (CR_INVALID_POINTER) and flags (CR_INVALID_FLAG).
 #pragma once
 
 #include "platform/host/boot.h"              // Reset, Boot
