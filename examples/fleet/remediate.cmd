@@ -17,7 +17,7 @@ setlocal
 set "restart=%~2"
 if not defined restart set restart=0
 for /f "delims=0123456789" %%c in ("%restart%") do (
-    echo remediate.cmd: the restart status must be a number 1>&2
+    echo remediate.cmd: the restart status must be a number from 0 up 1>&2
     exit /b 2
 )
 if not exist "%~dp0hwpurge.exe" (

@@ -140,8 +140,8 @@ function Invoke-Remediation([object[]]$Extra) {
         return @{ Status = 2; Line = 'cannot run: unknown argument ' + $Extra[0] }
     }
     $restart = 0
-    if (-not [int]::TryParse($RestartStatus, [ref]$restart)) {
-        return @{ Status = 2; Line = 'cannot run: -RestartStatus is a number' }
+    if (-not [int]::TryParse($RestartStatus, [ref]$restart) -or $restart -lt 0) {
+        return @{ Status = 2; Line = 'cannot run: -RestartStatus is a number from 0 up' }
     }
     if (-not $HardwareId) {
         return @{ Status = 2; Line = 'cannot run: no hardware ID (set the default of -HardwareId in this script, or pass -HardwareId)' }
