@@ -38,7 +38,7 @@ struct CodePageTables {
     bool doubleByte;
     bool lead[256];
     bool capital[256];
-    BYTE small[256];
+    BYTE lowered[256];
 };
 
 CodePageTables g_tables = {};
@@ -77,7 +77,7 @@ void MarkAsciiCapitals(CodePageTables* tables)
 {
     for (unsigned b = 0; b < 256; ++b) {
         tables->capital[b] = b >= 'A' && b <= 'Z';
-        tables->small[b] = static_cast<BYTE>(tables->capital[b] ? b + 0x20 : b);
+        tables->lowered[b] = static_cast<BYTE>(tables->capital[b] ? b + 0x20 : b);
     }
 }
 
@@ -87,9 +87,9 @@ void MarkCapitals(CodePageTables* tables)
 {
     MarkAsciiCapitals(tables);
     bool capital[256] = {};
-    BYTE small[256];
+    BYTE lowered[256];
     for (unsigned b = 0; b < 256; ++b) {
-        small[b] = static_cast<BYTE>(b);
+        lowered[b] = static_cast<BYTE>(b);
     }
     for (unsigned b = 1; b < 256; ++b) {
         if (tables->lead[b]) {
@@ -107,11 +107,11 @@ void MarkCapitals(CodePageTables* tables)
         const int written = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_LOWERCASE, &in, 1, out, 2);
         if (written == 1 && out[0] != in && out[0] != '\0') {
             capital[b] = true;
-            small[b] = static_cast<BYTE>(out[0]);
+            lowered[b] = static_cast<BYTE>(out[0]);
         }
     }
     memcpy(tables->capital, capital, sizeof capital);
-    memcpy(tables->small, small, sizeof small);
+    memcpy(tables->lowered, lowered, sizeof lowered);
 }
 
 BYTE FoldAscii(BYTE b)
@@ -154,7 +154,7 @@ unsigned TakeCharacter(const char* s, size_t pos, size_t limit, size_t budget, s
 unsigned FoldCharacter(unsigned value, size_t width)
 {
     if (width == 1) {
-        return g_tables.capital[value] ? g_tables.small[value] : value;
+        return g_tables.capital[value] ? g_tables.lowered[value] : value;
     }
     for (const CapitalRange& range : kCapitalRanges) {
         if (range.codePage == g_tables.codePage && value >= range.first && value <= range.last) {

@@ -29,12 +29,12 @@ size_t SequenceLength(const unsigned char* text, size_t available)
         length = 2;
     } else if (b >= 0xE0 && b <= 0xEF) {
         length = 3;
-        low = b == 0xE0 ? 0xA0 : 0x80;
-        high = b == 0xED ? 0x9F : 0xBF;
+        low = static_cast<unsigned char>(b == 0xE0 ? 0xA0 : 0x80);
+        high = static_cast<unsigned char>(b == 0xED ? 0x9F : 0xBF);
     } else if (b >= 0xF0 && b <= 0xF4) {
         length = 4;
-        low = b == 0xF0 ? 0x90 : 0x80;
-        high = b == 0xF4 ? 0x8F : 0xBF;
+        low = static_cast<unsigned char>(b == 0xF0 ? 0x90 : 0x80);
+        high = static_cast<unsigned char>(b == 0xF4 ? 0x8F : 0xBF);
     } else {
         return 0;
     }
