@@ -106,10 +106,11 @@ using testnodes::kUsbClass;
 // Makes a node (see testnodes::MakeNode) whose hardware-ID list is `ids`, a
 // REG_MULTI_SZ body (entries each with their NUL) without the closing NUL.
 // Returns its instance ID, or "" after reporting a failure.
-std::string CreateNode(const GUID& setupClass, const char* name, Property kind, const std::string& ids)
+std::string CreateNode(const GUID& setupClass, const char* name, Property kind, const std::string& ids,
+                       const testnodes::Details* details = nullptr)
 {
     std::string why;
-    const std::string id = testnodes::MakeNode(setupClass, name, kind, ids + '\0', &why);
+    const std::string id = testnodes::MakeNode(setupClass, name, kind, ids + '\0', &why, details);
     Check(!id.empty(), why);
     return id;
 }
@@ -727,6 +728,21 @@ void CasePreview(UINT codePage)
 {
     const std::string p = testnodes::IdPrefix();
     const char nul = '\0';
+    // Names, a manufacturer and a driver package, as an installed driver
+    // leaves them; one package is shared by two listed nodes and one that is
+    // not listed.
+    const testnodes::Details port = {"HWPURGE check port", nullptr,   "HWPURGE check", "hwpurge-check.inf",
+                                     "HWPURGE check",      "1.2.3.4", "12-8-2026"};
+    const testnodes::Details device = {
+        nullptr, "HWPURGE check device", nullptr, "hwpurge-check.inf", "HWPURGE check", "1.2.3.4", "12-8-2026"};
+    const std::string namedPort =
+        " \"HWPURGE check port\" by HWPURGE check, driver package hwpurge-check.inf "
+        "(HWPURGE check, 1.2.3.4, 12-8-2026)";
+    const std::string namedDevice =
+        " \"HWPURGE check device\", driver package hwpurge-check.inf (HWPURGE check, 1.2.3.4, 12-8-2026)";
+    const std::string package =
+        "{\"inf\":\"hwpurge-check.inf\",\"provider\":\"HWPURGE check\","
+        "\"version\":\"1.2.3.4\",\"date\":\"12-8-2026\"}";
     struct {
         const GUID* setupClass;
         const char* name;
@@ -734,15 +750,20 @@ void CasePreview(UINT codePage)
         std::string match;      // or "" for a node that is not listed
         std::string jsonMatch;  // the same in UTF-8
         std::string instanceId;
+        const testnodes::Details* details;
+        std::string textDetails;  // what the text line says of them
+        std::string jsonDetails;  // ...and the JSON
     } plan[] = {
         {&kPortsClass, "PV_SECOND", p + "PV\\OTHER" + nul + p + "PV\\KIVO_4100" + nul, p + "PV\\KIVO_4100",
-         p + "PV\\KIVO_4100", ""},
+         p + "PV\\KIVO_4100", "", &port, namedPort,
+         ",\"name\":\"HWPURGE check port\",\"manufacturer\":\"HWPURGE check\",\"driver\":" + package},
         {&kUsbClass, "PV_CASE", Lower(p) + "pv\\kivo_720" + nul, Lower(p) + "pv\\kivo_720", Lower(p) + "pv\\kivo_720",
-         ""},
+         "", &device, namedDevice, ",\"name\":\"HWPURGE check device\",\"manufacturer\":null,\"driver\":" + package},
         // A character beyond ASCII, which the JSON gives in UTF-8. Its class
-        // is unknown to the machine, so it has no name.
-        {&kCheckClass, "PV_ACCENT", "", "", "", ""},
-        {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", ""},
+        // is unknown to the machine, so it has no name, and no driver key.
+        {&kCheckClass, "PV_ACCENT", "", "", "", "", nullptr, " no name, no driver package",
+         ",\"name\":null,\"manufacturer\":null,\"driver\":null"},
+        {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", "", &device, "", ""},
     };
     const std::string beyondAscii = NonAsciiCharacter();
     plan[2].match = p + "PV\\KIVO_" + beyondAscii;
@@ -750,7 +771,7 @@ void CasePreview(UINT codePage)
     plan[2].jsonMatch = p + "PV\\KIVO_" + AnsiToUtf8(beyondAscii);
     Check(GetACP() == codePage, "the ANSI code page is " + std::to_string(GetACP()));
     for (auto& node : plan) {
-        node.instanceId = CreateNode(*node.setupClass, node.name, Property::kNarrow, node.ids);
+        node.instanceId = CreateNode(*node.setupClass, node.name, Property::kNarrow, node.ids, node.details);
     }
     const std::vector<Node> before = ListNodes();
 
@@ -771,19 +792,23 @@ void CasePreview(UINT codePage)
             text += "[" + planned.match + "] " + node.instanceId + " (class";
             text += d.className.empty() ? "" : " " + d.className;
             text += d.classGuid.empty() ? "" : " " + d.classGuid;
-            text += present ? ", present)\r\n" : ", not present)\r\n";
+            text += (present ? ", present)" : ", not present)") + planned.textDetails + "\r\n";
             json += gone.empty() ? "{" : ",{";
             json += "\"hardwareId\":" + JsonText(planned.jsonMatch) + ",\"instanceId\":" + JsonText(node.instanceId) +
                     ",\"class\":" + (d.className.empty() ? "null" : JsonText(d.className)) +
                     ",\"classGuid\":" + (d.classGuid.empty() ? "null" : JsonText(d.classGuid)) +
-                    ",\"present\":" + (present ? "true" : "false") + "}";
+                    ",\"present\":" + (present ? "true" : "false") + ",\"waitingForRestart\":false" +
+                    planned.jsonDetails + "}";
             removalOut += RemovalLine(planned.match);
             gone.push_back(node.instanceId);
             handles.push_back(d.devInst);
         }
     }
-    text += "3 device nodes would be removed\r\n";
-    json += "],\"complete\":true,\"failures\":[]}\r\n";
+    text +=
+        "driver package hwpurge-check.inf (HWPURGE check, 1.2.3.4, 12-8-2026): used by 2 listed nodes and 1 other "
+        "node\r\n3 device nodes would be removed\r\n";
+    json += "],\"driverPackages\":[" + package.substr(0, package.size() - 1) +
+            ",\"listedNodes\":2,\"otherNodes\":1}],\"complete\":true,\"detailsComplete\":true,\"failures\":[]}\r\n";
     Check(gone.size() == 3, "the planned nodes are not enumerated");
 
     CheckRun(RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_"), text, "", 1, "preview");

@@ -155,8 +155,57 @@ const std::string& IdPrefix()
     return prefix;
 }
 
+namespace {
+
+// Gives a registered node the names, manufacturer and driver key `details`
+// holds, through the public SetupAPI and registry calls. Answers the step
+// that failed, or nullptr.
+const char* Describe(HDEVINFO set, SP_DEVINFO_DATA* data, const Details& details)
+{
+    const struct {
+        DWORD property;
+        const char* text;
+    } properties[] = {{SPDRP_FRIENDLYNAME, details.friendlyName},
+                      {SPDRP_DEVICEDESC, details.description},
+                      {SPDRP_MFG, details.manufacturer}};
+    for (const auto& property : properties) {
+        if (property.text != nullptr && !SetupDiSetDeviceRegistryPropertyA(
+                                            set, data, property.property, reinterpret_cast<const BYTE*>(property.text),
+                                            static_cast<DWORD>(strlen(property.text) + 1))) {
+            return "SetupDiSetDeviceRegistryPropertyA";
+        }
+    }
+    if (details.inf == nullptr) {
+        return nullptr;
+    }
+    HKEY key = SetupDiCreateDevRegKeyA(set, data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE) {
+        return "SetupDiCreateDevRegKeyA(DIREG_DRV)";
+    }
+    const struct {
+        const char* name;
+        const char* text;
+    } values[] = {{"InfPath", details.inf},
+                  {"ProviderName", details.provider},
+                  {"DriverVersion", details.version},
+                  {"DriverDate", details.date}};
+    const char* failed = nullptr;
+    for (const auto& value : values) {
+        if (value.text != nullptr &&
+            RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text),
+                           static_cast<DWORD>(strlen(value.text) + 1)) != ERROR_SUCCESS) {
+            failed = "RegSetValueExA";
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return failed;
+}
+
+}  // namespace
+
 std::string MakeNode(const GUID& setupClass, const std::string& name, Property kind, const std::string& bytes,
-                     std::string* why)
+                     std::string* why, const Details* details)
 {
     EnterCriticalSection(&g_lock);
     const std::string deviceName = kNamePrefix + Token() + "_" + name;
@@ -191,6 +240,12 @@ std::string MakeNode(const GUID& setupClass, const std::string& name, Property k
     if (ok) {
         step = "SetupDiRegisterDeviceInfo";
         ok = SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr) != FALSE;
+    }
+    // A driver key needs a registered node.
+    if (ok && details != nullptr) {
+        const char* failed = Describe(set, &data, *details);
+        step = failed != nullptr ? failed : step;
+        ok = failed == nullptr;
     }
     char id[kMaxInstanceId] = "";
     if (ok) {

@@ -54,6 +54,20 @@ enum class Property {
     kZeroBytes,  // a write of zero bytes (see MakeNode)
 };
 
+// What a node shows beyond its hardware IDs, as an installed device's would:
+// its name and manufacturer, and a driver key under its class's key naming
+// a driver package. A null field is left out; with no `inf` the node has no
+// driver key (a class Windows does not install has no key to hold one).
+struct Details {
+    const char* friendlyName;
+    const char* description;
+    const char* manufacturer;
+    const char* inf;  // the driver key's InfPath
+    const char* provider;
+    const char* version;
+    const char* date;
+};
+
 // Makes a registered, never-installed node ROOT\HWPURGE-TEST_<token>_<name>\NNNN
 // of `setupClass` with the hardware-ID property `bytes` (the REG_MULTI_SZ body
 // with its closing NUL). Answers its instance ID, or "" with *why set.
@@ -61,7 +75,7 @@ enum class Property {
 // as clearing the property, so there the new node ends with none, whatever
 // the call answers.
 std::string MakeNode(const GUID& setupClass, const std::string& name, Property kind, const std::string& bytes,
-                     std::string* why);
+                     std::string* why, const Details* details = nullptr);
 
 // Removes the node `instanceId` through SetupAPI's default handler, without
 // asking its class installer; false with *why set when it stays.
