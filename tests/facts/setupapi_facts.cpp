@@ -350,8 +350,10 @@ void OtherPropertiesAreNotAnsweredWithTheHardwareIds()
     if (!node.ready) {
         return;
     }
-    // The node was given hardware IDs only.
-    for (DWORD property : {DWORD{SPDRP_COMPATIBLEIDS}, DWORD{SPDRP_DEVICEDESC}}) {
+    // The node was given hardware IDs only: no names, no driver
+    // (devinst.c, test_registry_property_a and test_device_key).
+    for (DWORD property : {DWORD{SPDRP_COMPATIBLEIDS}, DWORD{SPDRP_DEVICEDESC}, DWORD{SPDRP_FRIENDLYNAME},
+                           DWORD{SPDRP_MFG}, DWORD{SPDRP_DRIVER}}) {
         BYTE buffer[512];
         DWORD required = kSentinel;
         SetLastError(kSentinel);
@@ -750,6 +752,31 @@ void LocalHeapGivesZeroedBlocksAndRefusesWhatItDidNotGive()
 
 }  // namespace
 
+// A node no driver was installed for has no driver key: opening it to read
+// answers ERROR_KEY_DOES_NOT_EXIST, and a scope that is none of Windows'
+// ERROR_INVALID_FLAGS (devinst.c, test_device_key).
+void NodeWithoutADriverHasNoDriverKey()
+{
+    OneNode node({true, kIds});
+    if (!node.ready) {
+        return;
+    }
+    const struct {
+        DWORD scope;
+        DWORD error;
+    } rows[] = {{DICS_FLAG_GLOBAL, ERROR_KEY_DOES_NOT_EXIST}, {0, ERROR_INVALID_FLAGS}};
+    for (const auto& row : rows) {
+        SetLastError(kSentinel);
+        const HKEY key = SetupDiOpenDevRegKey(node.set, &node.record, row.scope, 0, DIREG_DRV, KEY_QUERY_VALUE);
+        const DWORD error = GetLastError();
+        FACT_OK(key == INVALID_HANDLE_VALUE && error == row.error,
+                "opening the driver key in scope " + Hex(row.scope) + ": " + Hex(error));
+        if (key != INVALID_HANDLE_VALUE) {
+            RegCloseKey(key);
+        }
+    }
+}
+
 const Fact kFacts[] = {
     {"NodeWithoutThePropertyAnswersInvalidData", NodeWithoutThePropertyAnswersInvalidData},
     {"TooSmallABufferIsRefusedWithTheExactSize", TooSmallABufferIsRefusedWithTheExactSize},
@@ -759,6 +786,7 @@ const Fact kFacts[] = {
     {"OtherPropertiesAreNotAnsweredWithTheHardwareIds", OtherPropertiesAreNotAnsweredWithTheHardwareIds},
     {"ClassPropertiesNameTheNodesSetupClass", ClassPropertiesNameTheNodesSetupClass},
     {"InstanceIdIsAnsweredLikeAProperty", InstanceIdIsAnsweredLikeAProperty},
+    {"NodeWithoutADriverHasNoDriverKey", NodeWithoutADriverHasNoDriverKey},
     {"RemovedNodeKeepsItsIndexAndTheNextFollows", RemovedNodeKeepsItsIndexAndTheNextFollows},
     {"RemovedNodeIsGoneForEveryCallAboutIt", RemovedNodeIsGoneForEveryCallAboutIt},
     {"RemovedNodeIsNotInASetOpenedAfterwards", RemovedNodeIsNotInASetOpenedAfterwards},
