@@ -844,6 +844,66 @@ void CasePreview(UINT codePage)
 // The fleet scripts (examples/fleet) run by cmd.exe from a folder that
 // holds them and both programs, as an engine deploys them: the detection
 // step's status before and after the remediation step, and what they write.
+// The last line a program wrote, without its line break.
+std::string LastLine(const std::string& out)
+{
+    std::string text = out;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    const size_t start = text.find_last_of('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+}
+
+// The PowerShell pair in `folder` (beside both programs) under `shell`:
+// powershell.exe (Windows PowerShell 5.1) or pwsh.exe (PowerShell 7), with
+// the exit statuses and summary lines Intune and the app deployments read.
+void CheckPowerShellPair(const std::string& shell, const std::string& folder, const char* tag)
+{
+    const std::string p = testnodes::IdPrefix();
+    const std::string identifier = p + tag + "\\KIVO&REV";
+    const std::string head = identifier + ": ";
+    auto script = [&](const char* name, const std::string& arguments) {
+        return RunProgram(shell, "\"" + shell + "\" -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"" +
+                                     folder + "\\" + name + "\" -ProgramFolder \"" + folder + "\" " + arguments);
+    };
+    const std::string id = "-HardwareId \"" + identifier + "\"";
+    const std::string what = shell + " " + tag;
+    CheckRun(script("detect.ps1", id), head + "no device node matches\r\n", "", 0, what + ": detection, nothing there");
+    const std::string first =
+        CreateNode(kCheckClass, (std::string(tag) + "_A").c_str(), Property::kNarrow, identifier + "_01" + '\0');
+    const std::string second = CreateNode(kCheckClass, (std::string(tag) + "_B").c_str(), Property::kNarrow,
+                                          Lower(identifier) + "_02&mi_00" + '\0');
+    const std::string other =
+        CreateNode(kCheckClass, (std::string(tag) + "_C").c_str(), Property::kNarrow, p + tag + "\\KIVO_REV" + '\0');
+
+    const Run detected = script("detect.ps1", id);
+    const std::string line = LastLine(detected.out);
+    Check(detected.exitCode == 1 && line.rfind(head + "2 device nodes to remove: ", 0) == 0 &&
+              line.find(first) != std::string::npos && line.find(second) != std::string::npos,
+          what + ": detection with two nodes: status " + std::to_string(detected.exitCode) + ", " + Printable(line) +
+              ", standard error " + Printable(detected.err));
+    CheckRun(script("detect.ps1", id + " -Mode Application"), "", "", 0, what + ": an app's detection, not installed");
+    Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), what + ": the detection removed nodes");
+
+    const Run remedied = script("remediate.ps1", id);
+    Check(remedied.exitCode == 0 && remedied.out.rfind(kBanner, 0) == 0 &&
+              LastLine(remedied.out).rfind(head + "removed 2 device nodes: ", 0) == 0,
+          what + ": remediation: status " + std::to_string(remedied.exitCode) + ", " + Printable(remedied.out) +
+              ", standard error " + Printable(remedied.err));
+    const std::vector<Node> after = ListNodes();
+    Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
+          what + ": the remediation did not remove exactly the matching nodes");
+    CheckRun(script("detect.ps1", id), head + "no device node matches\r\n", "", 0, what + ": detection afterwards");
+    CheckRun(script("detect.ps1", id + " -Mode Application"), head + "no device node matches\r\n", "", 0,
+             what + ": an app's detection afterwards, installed");
+    // The script as shipped names no hardware ID: it must not run.
+    const Run unset = script("detect.ps1", "");
+    Check(unset.exitCode == 2 && LastLine(unset.out).rfind("cannot run: no hardware ID", 0) == 0,
+          what + ": detection without a hardware ID: status " + std::to_string(unset.exitCode) + ", " +
+              Printable(unset.out));
+}
+
 void CaseFleet(const std::string& scripts)
 {
     const std::string folder = g_scratch + "\\fleet";
@@ -891,6 +951,27 @@ void CaseFleet(const std::string& scripts)
              "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n", 2,
              "detection without a hardware ID");
 
+    // Intune's Remediations and app detections run PowerShell, which Wine
+    // does not have; on Windows both shells the runners carry.
+    if (testnodes::OnWine()) {
+        printf("note: the PowerShell pair is not run on Wine, which has no PowerShell\n");
+    } else {
+        const std::string psFiles[] = {"detect.ps1", "remediate.ps1"};
+        for (const std::string& file : psFiles) {
+            Check(CopyFileA((scripts + "\\" + file).c_str(), (folder + "\\" + file).c_str(), FALSE) != FALSE,
+                  "cannot copy " + file);
+        }
+        CheckPowerShellPair(std::string(systemFolder) + "\\WindowsPowerShell\\v1.0\\powershell.exe", folder, "PS5");
+        char pwsh[MAX_PATH] = "";
+        if (SearchPathA(nullptr, "pwsh.exe", nullptr, sizeof pwsh, pwsh, nullptr) != 0) {
+            CheckPowerShellPair(pwsh, folder, "PS7");
+        } else {
+            Check(false, "pwsh.exe (PowerShell 7) is not on the PATH");
+        }
+        for (const std::string& file : psFiles) {
+            DeleteFileA((folder + "\\" + file).c_str());
+        }
+    }
     for (const auto& file : files) {
         DeleteFileA((folder + "\\" + file[1]).c_str());
     }
