@@ -135,8 +135,8 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
         line += device["name"].is_null() ? " no name" : " \"" + inCodePage(device["name"]) + "\"";
         line += device["manufacturer"].is_null() ? "" : " by " + inCodePage(device["manufacturer"]);
         const Json& driver = device["driver"];
-        line += driver.is_null() ? ", no driver package"
-                                 : ", driver package " + inCodePage(driver["inf"]) + facts(driver);
+        line +=
+            driver.is_null() ? ", no driver package" : ", driver package " + inCodePage(driver["inf"]) + facts(driver);
         EXPECT_EQ(lines[i], line);
     }
     for (size_t i = 0; i < packages; ++i) {
@@ -144,7 +144,8 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
         const auto listed = package["listedNodes"].get<unsigned>();
         const auto others = package["otherNodes"].get<unsigned>();
         EXPECT_EQ(lines[n + i], "driver package " + inCodePage(package["inf"]) + facts(package) + ": used by " +
-                                    std::to_string(listed) + (listed == 1 ? " listed node and " : " listed nodes and ") +
+                                    std::to_string(listed) +
+                                    (listed == 1 ? " listed node and " : " listed nodes and ") +
                                     (others == 0   ? std::string("no other node")
                                      : others == 1 ? std::string("1 other node")
                                                    : std::to_string(others) + " other nodes"));
@@ -163,8 +164,8 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
         EXPECT_EQ(packages, listed.size());
         for (const Json& package : document["driverPackages"]) {
             const std::string inf = Folded(package["inf"]);
-            const auto all = static_cast<unsigned>(
-                std::count_if(packageOf.begin(), packageOf.end(), [&](const auto& node) { return node.second == inf; }));
+            const auto all = static_cast<unsigned>(std::count_if(packageOf.begin(), packageOf.end(),
+                                                                 [&](const auto& node) { return node.second == inf; }));
             EXPECT_EQ(package["listedNodes"], listed[inf]) << inf;
             EXPECT_EQ(package["otherNodes"], all - listed[inf]) << inf;
         }
@@ -250,7 +251,8 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
             char name[64];
             snprintf(name, sizeof name, "{36fc9e60-c465-11cf-8056-444553540000}\\%04d", i);
             text += "\"Driver\"=\"" + std::string(name).insert(38, "\\") + "\"\r\n";
-            classKeys += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::string(name) + "]\r\n";
+            classKeys +=
+                "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::string(name) + "]\r\n";
             if (driver < 4) {
                 classKeys += "\"InfPath\"=\"" + std::string(infs[driver]) + "\"\r\n\r\n";
                 if (packageOf != nullptr) {
