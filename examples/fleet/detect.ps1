@@ -25,6 +25,8 @@
 #
 # Windows PowerShell 5.1 or PowerShell 7; no modules. detect.cmd is the same
 # step for cmd.exe, with the same statuses.
+# Each engine takes one script on its own, so the helpers below are also in
+# remediate.ps1: a change to one belongs in both.
 param(
     [string]$HardwareId = '',
     [string]$ProgramFolder = $(if ($env:ProgramW6432) { "$env:ProgramW6432\hwpurge" } else { "$env:ProgramFiles\hwpurge" }),
