@@ -108,12 +108,13 @@ typedef CPINFO* LPCPINFO;
 
 // The registry
 #define KEY_QUERY_VALUE 0x0001
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
 
 // The configuration manager
 #define CR_SUCCESS 0x00000000
 #define DN_HAS_PROBLEM 0x00000400
 #define DN_WILL_BE_REMOVED 0x00040000
-#define CM_PROB_NEED_RESTART 0x0000000E
 #define CM_PROB_WILL_BE_REMOVED 0x00000015
 
 // Last-error codes

@@ -124,12 +124,15 @@ void NoteDetail(PreviewRun* run, PropertyRead read)
 // `run` is null for the class reads, whose failure leaves the field out and
 // the run complete, as it always has.
 Text ReadTextProperty(PreviewRun* run, HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property, const char* readName,
-                      BYTE** buffer)
+                      BYTE** buffer, PropertyRead* outcome = nullptr)
 {
     DWORD size = 0;
     const PropertyRead read = ReadDeviceProperty(set, record, property, readName, buffer, &size);
     if (run != nullptr) {
         NoteDetail(run, read);
+    }
+    if (outcome != nullptr) {
+        *outcome = read;
     }
     return PropertyText(*buffer, size, read);
 }
@@ -145,9 +148,16 @@ PropertyRead ReadKeyValue(HKEY key, const char* name, const char* readName, BYTE
     DWORD offered = roomSize;
     for (;;) {
         DWORD size = offered;
-        const LSTATUS status = RegQueryValueExA(key, name, nullptr, nullptr, target, &size);
+        DWORD type = 0;
+        const LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, target, &size);
         if (status == ERROR_SUCCESS) {
-            *text = PropertyText(target, size < offered ? size : offered, kPropertyRead);
+            // Only text is shown: a value of another type, or an empty one,
+            // says nothing.
+            const Text read = PropertyText(target, size < offered ? size : offered, kPropertyRead);
+            if ((type != REG_SZ && type != REG_EXPAND_SZ) || read.length == 0) {
+                return kPropertyMissing;
+            }
+            *text = read;
             return kPropertyRead;
         }
         if (status == ERROR_FILE_NOT_FOUND) {
@@ -230,9 +240,10 @@ void CountOtherNode(HDEVINFO set, SP_DEVINFO_DATA* record, void* context)
         }
         RegCloseKey(key);
     }
+    // The count is unfinished from here; whether that leaves the run
+    // incomplete depends on whether a listed node uses a package at all.
     if (read == kPropertyFailed) {
         run->othersCounted = false;
-        run->detailsComplete = false;
     }
 }
 
@@ -296,6 +307,12 @@ DriverText ReadDriver(PreviewRun* run, HDEVINFO set, SP_DEVINFO_DATA* record, BY
             package->provider = CopyOf(driver.provider);
             package->version = CopyOf(driver.version);
             package->date = CopyOf(driver.date);
+            // A fact the package lost for want of memory leaves it incomplete.
+            if ((driver.provider.bytes != nullptr && package->provider == nullptr) ||
+                (driver.version.bytes != nullptr && package->version == nullptr) ||
+                (driver.date.bytes != nullptr && package->date == nullptr)) {
+                run->detailsComplete = false;
+            }
         }
     }
     return driver;
@@ -431,13 +448,14 @@ void WriteJsonLine(const NodeText& node, bool first, const FailureList& failures
 }
 
 // Whether the configuration manager says the node's removal waits for a
-// restart: it will be removed, or it has the problem that says so.
+// restart: it will be removed, or it has the problem that says so. (A
+// device that needs a restart after a driver update is not being removed.)
 bool WaitsForRestart(ULONG status, ULONG problem)
 {
     if ((status & DN_WILL_BE_REMOVED) != 0) {
         return true;
     }
-    return (status & DN_HAS_PROBLEM) != 0 && (problem == CM_PROB_WILL_BE_REMOVED || problem == CM_PROB_NEED_RESTART);
+    return (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_WILL_BE_REMOVED;
 }
 
 void ListDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* entry, size_t length, void* context)
@@ -457,8 +475,11 @@ void ListDevice(HDEVINFO set, SP_DEVINFO_DATA* record, const char* entry, size_t
     node.className = ReadTextProperty(nullptr, set, record, SPDRP_CLASS, kClassName, &blocks.properties[0]);
     node.classGuid = ReadTextProperty(nullptr, set, record, SPDRP_CLASSGUID, kClassGuidName, &blocks.properties[1]);
     // Device Manager's name for it: the friendly name, else the description.
-    node.name = ReadTextProperty(run, set, record, SPDRP_FRIENDLYNAME, kFriendlyNameName, &blocks.properties[2]);
-    if (node.name.bytes == nullptr) {
+    // A friendly name that could not be read is not stood in for.
+    PropertyRead friendly = kPropertyMissing;
+    node.name =
+        ReadTextProperty(run, set, record, SPDRP_FRIENDLYNAME, kFriendlyNameName, &blocks.properties[2], &friendly);
+    if (friendly == kPropertyMissing) {
         node.name = ReadTextProperty(run, set, record, SPDRP_DEVICEDESC, kDescriptionName, &blocks.properties[3]);
     }
     node.manufacturer = ReadTextProperty(run, set, record, SPDRP_MFG, kManufacturerName, &blocks.properties[4]);
@@ -582,6 +603,15 @@ void PreviewDevicesByHardwareId(const char* identifier, PreviewFormat format, Pr
     }
     Walk walk = {identifier, &run};
     const bool complete = RunWithFailureSink(KeepFailure, &run, ListMatchingDevices, &walk);
+    // A walk that stopped early never saw the rest of the machine: no
+    // package's other users are known then, and saying "no other node"
+    // could have one deleted that a device still uses.
+    if (!complete) {
+        run.othersCounted = false;
+    }
+    if (!run.othersCounted && run.packages.firstListed != nullptr) {
+        run.detailsComplete = false;
+    }
     if (format == kPreviewJson) {
         fputc(']', stdout);
         WriteJsonPackages(run);

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/host/simulated_windows.h"
+#include "removal/driver_packages.h"
 #include "removal/hardware_id.h"
 #include "removal/json_writer.h"
 #include "removal/preview_devices.h"
@@ -254,7 +255,9 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
             classKeys +=
                 "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::string(name) + "]\r\n";
             if (driver < 4) {
-                classKeys += "\"InfPath\"=\"" + std::string(infs[driver]) + "\"\r\n\r\n";
+                // A provider longer than the room a value is first read into.
+                classKeys += "\"InfPath\"=\"" + std::string(infs[driver]) + "\"\r\n\"ProviderName\"=\"" +
+                             std::string(driver == 2 ? 300 : 4, 'P') + "\"\r\n\r\n";
                 if (packageOf != nullptr) {
                     (*packageOf)[key.substr(key.find("Enum\\") + 5)] = Folded(infs[driver]);
                 }
@@ -373,7 +376,6 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          "hwpurge: GetDeviceRegistryProperty(CLASS) failed with error 5: Access is denied.\n"
          "hwpurge: GetDeviceRegistryProperty(CLASSGUID) failed with error 5: Access is denied.\n"
          "hwpurge: GetDeviceRegistryProperty(FRIENDLYNAME) failed with error 5: Access is denied.\n"
-         "hwpurge: GetDeviceRegistryProperty(DEVICEDESC) failed with error 5: Access is denied.\n"
          "hwpurge: GetDeviceRegistryProperty(MFG) failed with error 5: Access is denied.\n"},
         {"a listed node's driver package cannot be read",
          {"USB\\VID_1A2B&PID_0720"},
@@ -381,6 +383,14 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          3,
          "1 device node would be removed; some details could not be read",
          "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"},
+        // Nothing listed uses a package: an unfinished count of others is
+        // no reason to fail a detection.
+        {"another node's driver key cannot be opened, nothing matches",
+         {"PCI\\VEN_10DE"},
+         {"HWPURGE_SIM_FAULTS=driverkey@0=5"},
+         0,
+         "no device node would be removed",
+         "hwpurge: OpenDevRegKey(DRV) failed with error 5: Access is denied.\n"},
         {"another node's driver key cannot be opened",
          {"USB\\VID_1A2B&PID_0720"},
          {"HWPURGE_SIM_FAULTS=driverkey@0=0xE000020B"},
@@ -463,6 +473,10 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     EXPECT_EQ(document["devices"].size(), 1u);
     EXPECT_EQ(document["complete"], false);
     EXPECT_EQ(document["failures"], Json::parse(R"([{"operation":"EnumDeviceInfo","code":3758096907,"text":null}])"));
+    // The nodes never examined may use the package too.
+    ASSERT_EQ(document["driverPackages"].size(), 1u);
+    EXPECT_EQ(document["driverPackages"][0]["otherNodes"], nullptr);
+    EXPECT_EQ(document["detailsComplete"], false);
 
     // No memory for the first listed node's instance ID (block 7: the
     // identifier's conversion and the lists read up to it take blocks 0-3,
@@ -523,6 +537,37 @@ TEST(Preview, JsonIsUtf8WhateverTheCodePage)
         Preview({"--json", "USB\\\xC3\xA9"}, {"HWPURGE_DEVICE_DB=" + file, "HWPURGE_SIM_FAULTS=alloc@0"});
     EXPECT_EQ(Json::parse(unconverted.out)["identifier"], "USB\\\xEF\xBF\xBD\xEF\xBF\xBD");
     remove(file.c_str());
+}
+
+// The package count holds any number of INF names, each counted once
+// whatever its case, and lists the packages listed nodes use in the order
+// first listed.
+TEST(DriverPackages, CountsEveryNameOnceWhateverItsCaseAndHowMany)
+{
+    hwsim::Reset();
+    PackageTally tally = {};
+    const int names = 1000;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < names; ++i) {
+            std::string inf = "oem" + std::to_string(i) + ".inf";
+            if (round == 1) {
+                std::transform(inf.begin(), inf.end(), inf.begin(), [](char c) { return c >= 'a' ? c - 32 : c; });
+            }
+            // Every seventh name is used by a listed node in the last round.
+            ASSERT_NE(CountPackageUse(&tally, inf.data(), inf.size(), round == 2 && i % 7 == 0), nullptr);
+        }
+    }
+    EXPECT_EQ(tally.count, static_cast<DWORD>(names));
+    int listed = 0;
+    for (const DriverPackage* package = tally.firstListed; package != nullptr; package = package->nextListed) {
+        EXPECT_EQ(package->inf, "oem" + std::to_string(listed * 7) + ".inf");
+        EXPECT_EQ(package->listedNodes, 1u);
+        EXPECT_EQ(package->otherNodes, 2u);
+        ++listed;
+    }
+    EXPECT_EQ(listed, (names + 6) / 7);
+    FreePackages(&tally);
+    EXPECT_EQ(hwsim::OutstandingBlocks(), 0u);
 }
 
 // Every byte that does not belong to a well-formed UTF-8 sequence becomes

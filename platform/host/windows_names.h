@@ -28,8 +28,6 @@
 #define CONFIGFLAG_REMOVED 0x00000002
 
 // Registry value types, as hex(N) numbers them in an export
-#define REG_SZ 1
-#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
