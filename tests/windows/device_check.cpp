@@ -731,18 +731,23 @@ void CasePreview(UINT codePage)
     // Names, a manufacturer and a driver package, as an installed driver
     // leaves them; one package is shared by two listed nodes and one that is
     // not listed.
-    const testnodes::Details port = {"HWPURGE check port", nullptr,   "HWPURGE check", "hwpurge-check.inf",
-                                     "HWPURGE check",      "1.2.3.4", "12-8-2026"};
+    // Windows keeps a node's manufacturer for itself (SPDRP_MFG cannot be
+    // set through SetupAPI there); Wine lets the check set it.
+    const bool manufacturer = testnodes::OnWine();
+    const testnodes::Details port = {"HWPURGE check port", nullptr,         manufacturer ? "HWPURGE check" : nullptr,
+                                     "hwpurge-check.inf",  "HWPURGE check", "1.2.3.4",
+                                     "12-8-2026"};
     const testnodes::Details device = {
         nullptr, "HWPURGE check device", nullptr, "hwpurge-check.inf", "HWPURGE check", "1.2.3.4", "12-8-2026"};
-    const std::string namedPort =
-        " \"HWPURGE check port\" by HWPURGE check, driver package hwpurge-check.inf "
-        "(HWPURGE check, 1.2.3.4, 12-8-2026)";
+    const std::string namedPort = std::string(" \"HWPURGE check port\"") + (manufacturer ? " by HWPURGE check" : "") +
+                                  ", driver package hwpurge-check.inf (HWPURGE check, 1.2.3.4, 12-8-2026)";
     const std::string namedDevice =
         " \"HWPURGE check device\", driver package hwpurge-check.inf (HWPURGE check, 1.2.3.4, 12-8-2026)";
     const std::string package =
         "{\"inf\":\"hwpurge-check.inf\",\"provider\":\"HWPURGE check\","
         "\"version\":\"1.2.3.4\",\"date\":\"12-8-2026\"}";
+    const std::string portJson = std::string(",\"name\":\"HWPURGE check port\",\"manufacturer\":") +
+                                 (manufacturer ? "\"HWPURGE check\"" : "null") + ",\"driver\":" + package;
     struct {
         const GUID* setupClass;
         const char* name;
@@ -755,8 +760,7 @@ void CasePreview(UINT codePage)
         std::string jsonDetails;  // ...and the JSON
     } plan[] = {
         {&kPortsClass, "PV_SECOND", p + "PV\\OTHER" + nul + p + "PV\\KIVO_4100" + nul, p + "PV\\KIVO_4100",
-         p + "PV\\KIVO_4100", "", &port, namedPort,
-         ",\"name\":\"HWPURGE check port\",\"manufacturer\":\"HWPURGE check\",\"driver\":" + package},
+         p + "PV\\KIVO_4100", "", &port, namedPort, portJson},
         {&kUsbClass, "PV_CASE", Lower(p) + "pv\\kivo_720" + nul, Lower(p) + "pv\\kivo_720", Lower(p) + "pv\\kivo_720",
          "", &device, namedDevice, ",\"name\":\"HWPURGE check device\",\"manufacturer\":null,\"driver\":" + package},
         // A character beyond ASCII, which the JSON gives in UTF-8. Its class

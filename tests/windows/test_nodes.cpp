@@ -162,12 +162,12 @@ namespace {
 // that failed, or nullptr.
 const char* Describe(HDEVINFO set, SP_DEVINFO_DATA* data, const Details& details)
 {
+    // The description was given when the node was made: Windows reserves
+    // SPDRP_DEVICEDESC (and SPDRP_MFG) for itself in this call.
     const struct {
         DWORD property;
         const char* text;
-    } properties[] = {{SPDRP_FRIENDLYNAME, details.friendlyName},
-                      {SPDRP_DEVICEDESC, details.description},
-                      {SPDRP_MFG, details.manufacturer}};
+    } properties[] = {{SPDRP_FRIENDLYNAME, details.friendlyName}, {SPDRP_MFG, details.manufacturer}};
     for (const auto& property : properties) {
         if (property.text != nullptr && !SetupDiSetDeviceRegistryPropertyA(
                                             set, data, property.property, reinterpret_cast<const BYTE*>(property.text),
@@ -223,7 +223,8 @@ std::string MakeNode(const GUID& setupClass, const std::string& name, Property k
     // root-enumerated, and the documented name for a new one is a root
     // device ID with DICD_GENERATE_ID, which gives ROOT\<name>\NNNN.
     const char* step = "SetupDiCreateDeviceInfoA";
-    bool ok = SetupDiCreateDeviceInfoA(set, deviceName.c_str(), &setupClass, nullptr, nullptr, DICD_GENERATE_ID,
+    const char* description = details != nullptr ? details->description : nullptr;
+    bool ok = SetupDiCreateDeviceInfoA(set, deviceName.c_str(), &setupClass, description, nullptr, DICD_GENERATE_ID,
                                        &data) != FALSE;
     const BYTE* buffer = reinterpret_cast<const BYTE*>(bytes.data());
     const DWORD size = static_cast<DWORD>(bytes.size());

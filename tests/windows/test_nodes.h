@@ -58,6 +58,8 @@ enum class Property {
 // its name and manufacturer, and a driver key under its class's key naming
 // a driver package. A null field is left out; with no `inf` the node has no
 // driver key (a class Windows does not install has no key to hold one).
+// Windows documents SPDRP_MFG as its own, not to be set through SetupAPI:
+// give a manufacturer on Wine only.
 struct Details {
     const char* friendlyName;
     const char* description;
