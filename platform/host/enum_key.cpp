@@ -94,10 +94,13 @@ void TakeKey(EnumReading* r, const Entry& entry)
     const bool underControlSet = path.size() >= 4 &&
                                  (SameName(path[0], "HKEY_LOCAL_MACHINE") || SameName(path[0], "HKLM")) &&
                                  SameName(path[1], "SYSTEM");
-    // HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Control\Class\{guid}\NNNN
-    if (underControlSet && path.size() == 7 && SameName(path[3], "Control") && SameName(path[4], "Class")) {
+    // HKEY_LOCAL_MACHINE\SYSTEM\<control set>\Control\Class\{guid}\NNNN[\...]:
+    // a driver key's values, and its lines with its subkeys', which go with it.
+    if (underControlSet && path.size() >= 7 && SameName(path[3], "Control") && SameName(path[4], "Class")) {
         const std::string name = FoldedName(ToAnsi(*r, path[5] + '\\' + path[6]));
-        r->driverKey = &r->out->driverKeys[name];
+        if (path.size() == 7) {
+            r->driverKey = &r->out->driverKeys[name];
+        }
         r->driverLines = &r->out->layout.driverKeyLines[name];
         Claim(r, entry);
         return;
