@@ -366,6 +366,8 @@ function writeNotices(options, programs, tracesByProgram) {
     const groups = new Map(); // licence name -> { text, copyrights, sources, pkg }
     for (const { trace, programs: users } of linked.values()) {
         const licenses = trace.gccRuntime ? [GCC_RUNTIME] : sortedUnique(trace.licenses.map((l) => l.name));
+        // Every part linked in has a licence, or the notices could miss one.
+        if (licenses.length === 0) fail(`${trace.base}(${trace.member}): no licence found for it in ${trace.pkg.copyright.file}`);
         const key = [trace.library, trace.certain, trace.sources.join(' '), trace.why || '', users.join(' ')].join('\0');
         const row = rows.get(key) || { trace, users, licenses, members: [] };
         row.members.push(trace.member);
@@ -480,6 +482,8 @@ function writeSbom(options, programs, tracesByProgram) {
     });
     const libraryComponents = [...libraries.keys()].sort(byText).map((ref) => {
         const { trace, sources, licenses } = libraries.get(ref);
+        // A part linked in whose licence nothing names must stop the release.
+        if (licenses.size === 0) fail(`${trace.base}: no licence found for what the programs take from it`);
         dependencies.push({ ref, dependsOn: [] });
         const properties = [{ name: 'hwpurge:debian-package', value: trace.pkg.name }];
         [...sources].sort(byText).forEach((s) => properties.push({ name: 'hwpurge:linked-source', value: s }));
@@ -553,6 +557,9 @@ async function check(options) {
     const bom = JSON.parse(text);
     const components = [bom.metadata?.component, ...(bom.components || [])].filter(Boolean);
     for (const component of components) {
+        if (component.type === 'library' && !(component.licenses || []).some((l) => (l.expression || l.license?.id || '').trim())) {
+            problems.push(`${component.name}: no licence`);
+        }
         for (const license of component.licenses || []) {
             for (const id of expressionIds(license.expression || license.license?.id || '')) {
                 if (!CDX.SPDX.isSupportedSpdxId(id) && !/^LicenseRef-[A-Za-z0-9.-]+$/.test(id)) problems.push(`${component.name}: '${id}' is no SPDX identifier`);
