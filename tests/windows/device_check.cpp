@@ -722,6 +722,41 @@ std::string AnsiToUtf8(const std::string& ansi)
     return std::string(utf8, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
+// When the preview could not count every node's driver package, names the
+// nodes of this machine whose driver key cannot be opened to read, with
+// Windows' answer: the count of other nodes using a package needs them all.
+void SayWhichDriverKeysFail(const std::string& err, const std::string& what)
+{
+    if (err.find("OpenDevRegKey(DRV) failed") == std::string::npos &&
+        err.find("RegQueryValueEx(InfPath) failed") == std::string::npos) {
+        return;
+    }
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD index = 0; set != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInfo(set, index, &data); ++index) {
+        HKEY key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+        const DWORD error = key == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        LSTATUS status = ERROR_SUCCESS;
+        if (key != INVALID_HANDLE_VALUE) {
+            DWORD size = 0;
+            status = RegQueryValueExA(key, "InfPath", nullptr, nullptr, nullptr, &size);
+            RegCloseKey(key);
+        }
+        if ((error != ERROR_SUCCESS && error != ERROR_KEY_DOES_NOT_EXIST) ||
+            (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)) {
+            char id[kMaxInstanceId] = "";
+            SetupDiGetDeviceInstanceIdA(set, &data, id, sizeof id, nullptr);
+            printf("note: %s: %s: its driver key %s\n", what.c_str(), id,
+                   error != ERROR_SUCCESS ? ("cannot be opened: " + CodeText(error)).c_str()
+                                          : ("gives no InfPath: " + CodeText(static_cast<DWORD>(status))).c_str());
+        }
+    }
+    if (set != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(set);
+    }
+}
+
 // hwpurge-preview.exe lists the nodes a run of hwpurge.exe would remove,
 // removes none of them, and finds none once hwpurge.exe removed them.
 void CasePreview(UINT codePage)
@@ -815,7 +850,9 @@ void CasePreview(UINT codePage)
             ",\"listedNodes\":2,\"otherNodes\":1}],\"complete\":true,\"detailsComplete\":true,\"failures\":[]}\r\n";
     Check(gone.size() == 3, "the planned nodes are not enumerated");
 
-    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_"), text, "", 1, "preview");
+    const Run listed = RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_");
+    SayWhichDriverKeysFail(listed.err, "preview");
+    CheckRun(listed, text, "", 1, "preview");
     CheckRun(RunProgram(g_preview, "hwpurge-preview.exe --json " + p + "PV\\KIVO_"), json, "", 1, "preview --json");
     CheckLeft(before, {}, "the preview");
 
