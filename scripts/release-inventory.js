@@ -27,6 +27,9 @@ const path = require('path');
 const crypto = require('crypto');
 const { execFileSync } = require('child_process');
 
+// The CycloneDX format version written and validated.
+const CYCLONEDX_VERSION = '1.6';
+
 function fail(message) {
     process.stderr.write(`release-inventory: ${message}\n`);
     process.exit(1);
@@ -515,7 +518,7 @@ function writeSbom(options, programs, tracesByProgram) {
 
     const bom = {
         bomFormat: 'CycloneDX',
-        specVersion: '1.6',
+        specVersion: CYCLONEDX_VERSION,
         serialNumber: '',
         version: 1,
         metadata: {
@@ -551,7 +554,8 @@ async function check(options) {
     const problems = [];
     const text = fs.readFileSync(options.sbom, 'utf8');
     const CDX = require('@cyclonedx/cyclonedx-library');
-    const validator = new CDX.Validation.JsonStrictValidator(CDX.Spec.Version.v1dot6);
+    // The format version the SBOM is written in, as the library names it: "1.6".
+    const validator = new CDX.Validation.JsonStrictValidator(CYCLONEDX_VERSION);
     const errors = await validator.validate(text);
     if (errors) problems.push(`not a valid CycloneDX 1.6 document:\n${JSON.stringify(errors, null, 2)}`);
     const bom = JSON.parse(text);
