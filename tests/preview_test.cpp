@@ -59,18 +59,14 @@ std::u16string FromUtf8(const std::string& text)
     return hwsim::AnsiToWide(text, 65001);
 }
 
-// Runs the preview (text and JSON) and then hwpurge on a copy of `content`,
-// in code page `acp`, and checks that they name the same entries in the
-// same order, that the preview left the file as it was, and that after
-// hwpurge the preview finds nothing.
 // Folded INF name by instance ID: each random node's driver package.
 typedef std::map<std::string, std::string> PackageOf;
 
-std::string Folded(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-    return text;
-}
+// Runs the preview (text and JSON) and then hwpurge on a copy of `content`,
+// in code page `acp`, and checks that they name the same entries in the
+// same order, that the preview left the file as it was, and that after
+// hwpurge the preview finds nothing; with `packageOf`, that each package's
+// counts are those the export holds.
 
 std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp, const std::string& identifier,
                                             const std::string& what, const PackageOf& packageOf = {})
@@ -164,7 +160,7 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
         }
         EXPECT_EQ(packages, listed.size());
         for (const Json& package : document["driverPackages"]) {
-            const std::string inf = Folded(package["inf"]);
+            const std::string inf = hwsim::FoldedName(package["inf"]);
             const auto all = static_cast<unsigned>(std::count_if(packageOf.begin(), packageOf.end(),
                                                                  [&](const auto& node) { return node.second == inf; }));
             EXPECT_EQ(package["listedNodes"], listed[inf]) << inf;
@@ -259,7 +255,7 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
                 classKeys += "\"InfPath\"=\"" + std::string(infs[driver]) + "\"\r\n\"ProviderName\"=\"" +
                              std::string(driver == 2 ? 300 : 4, 'P') + "\"\r\n\r\n";
                 if (packageOf != nullptr) {
-                    (*packageOf)[key.substr(key.find("Enum\\") + 5)] = Folded(infs[driver]);
+                    (*packageOf)[key.substr(key.find("Enum\\") + 5)] = hwsim::FoldedName(infs[driver]);
                 }
             }
         }

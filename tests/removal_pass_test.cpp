@@ -138,6 +138,7 @@ TEST_F(RemovalPass, ReadsEachNodeFirstWithNoBufferThenAtExactlyTheReportedSize)
     // one query for the node without.
     EXPECT_EQ(hwsim::CallsOf(Op::GetDeviceRegistryProperty).size(), 9u);
     EXPECT_EQ(hwsim::CallsOf(Op::LocalAlloc).size(), 4u);
+    EXPECT_TRUE(hwsim::CallsOf(Op::OpenDevRegKey).empty()) << "the pass reads nothing but hardware IDs";
 }
 
 TEST_F(RemovalPass, NoNodesGivesTheBannerOnly)
