@@ -53,7 +53,7 @@ struct PreviewRun {
     PreviewFormat format;
     DWORD listed;
     DWORD waiting;         // listed nodes whose removal waits for a restart
-    bool detailsComplete;  // every name, manufacturer and driver read, and every other node's package
+    bool detailsComplete;  // every listed name, manufacturer and package read, and the others counted where needed
     bool othersCounted;    // every other node's driver package so far was counted
     PackageTally packages;
     FailureList* failures;  // where reports go now: the walk's or the node's
