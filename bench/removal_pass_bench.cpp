@@ -15,7 +15,7 @@
 
 #include "platform/host/simulated_windows.h"
 #include "removal/hardware_id.h"
-#include "removal/preview_devices.h"
+#include "preview/preview_devices.h"
 #include "removal/remove_devices.h"
 
 namespace {

@@ -3,15 +3,37 @@
 #include <cstdio>
 #include <cstring>
 
-#include "removal/preview_devices.h"
+#include "preview/preview_devices.h"
+
+namespace {
+
+struct FormatOption {
+    const char* name;
+    PreviewFormat format;
+};
+
+const FormatOption kFormats[] = {
+    {"--json", kPreviewJson},
+    {"--summary", kPreviewSummary},
+    {"--unused-packages", kPreviewUnusedPackages},
+};
+
+}  // namespace
 
 int RunPreviewCommandLine(int argc, char** argv)
 {
-    const bool json = argc == 3 && strcmp(argv[1], "--json") == 0;
+    PreviewFormat format = kPreviewText;
+    bool known = argc == 2;
+    for (const FormatOption& option : kFormats) {
+        if (argc == 3 && strcmp(argv[1], option.name) == 0) {
+            format = option.format;
+            known = true;
+        }
+    }
     // No hardware ID begins with "--": such an argument is a mistyped option,
     // and listing nothing for it would tell a fleet that nothing is there.
-    if (argc < 2 || (argc != 2 && !json) || strncmp(argv[argc - 1], "--", 2) == 0) {
-        fprintf(stderr, "usage: hwpurge-preview [--json] <Hardware_ID>\n");
+    if (!known || strncmp(argv[argc - 1], "--", 2) == 0) {
+        fprintf(stderr, "usage: hwpurge-preview [--json | --summary | --unused-packages] <Hardware_ID>\n");
         return 2;
     }
     const char* identifier = argv[argc - 1];
@@ -20,7 +42,7 @@ int RunPreviewCommandLine(int argc, char** argv)
         return 2;
     }
     PreviewResult result = {};
-    PreviewDevicesByHardwareId(identifier, json ? kPreviewJson : kPreviewText, &result);
+    PreviewDevicesByHardwareId(identifier, format, &result);
     if (!result.complete || !result.detailsComplete) {
         return 3;
     }

@@ -5,11 +5,14 @@ function(hwpurge_logic_sources root out_var)
   set(sources
     cli/entry.cpp
     cli/preview_entry.cpp
+    preview/driver_packages.cpp
+    preview/json_writer.cpp
+    preview/preview_devices.cpp
+    preview/read_node.cpp
+    preview/write_list.cpp
+    preview/write_summary.cpp
     removal/device_walk.cpp
-    removal/driver_packages.cpp
     removal/hardware_id.cpp
-    removal/json_writer.cpp
-    removal/preview_devices.cpp
     removal/remove_devices.cpp
     removal/report_failure.cpp)
   list(TRANSFORM sources PREPEND ${root}/)

@@ -17,7 +17,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "platform/host/simulated_windows.h"
-#include "removal/json_writer.h"
+#include "preview/json_writer.h"
 
 namespace {
 

@@ -67,6 +67,11 @@ typedef DWORD REGSAM;
 typedef DWORD* LPDWORD;
 typedef BYTE* LPBYTE;
 typedef void* HKEY;
+typedef void* PVOID;
+typedef uintptr_t UINT_PTR;
+typedef char CHAR;
+typedef void* HSPFILEQ;
+typedef UINT (*PSP_FILE_CALLBACK_A)(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
 
 struct GUID {
     uint32_t Data1;
@@ -82,6 +87,23 @@ struct SP_DEVINFO_DATA {
     ULONG_PTR Reserved;
 };
 typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
+
+#define MAX_PATH 260
+
+// A device information element's installation parameters.
+struct SP_DEVINSTALL_PARAMS_A {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PSP_FILE_CALLBACK_A InstallMsgHandler;
+    PVOID InstallMsgHandlerContext;
+    HSPFILEQ FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    CHAR DriverPath[MAX_PATH];
+};
+typedef SP_DEVINSTALL_PARAMS_A* PSP_DEVINSTALL_PARAMS_A;
 
 #define MAX_LEADBYTES 12
 #define MAX_DEFAULTCHAR 2
@@ -105,6 +127,8 @@ typedef CPINFO* LPCPINFO;
 #define DIF_REMOVE 0x00000005
 #define DICS_FLAG_GLOBAL 0x00000001
 #define DIREG_DRV 0x00000002
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
 
 // The registry
 #define KEY_QUERY_VALUE 0x0001
@@ -113,6 +137,16 @@ typedef CPINFO* LPCPINFO;
 
 // The configuration manager
 #define CR_SUCCESS 0x00000000
+#define CR_OUT_OF_MEMORY 0x00000002
+#define CR_INVALID_POINTER 0x00000003
+#define CR_INVALID_FLAG 0x00000004
+#define CR_INVALID_DEVNODE 0x00000005
+#define CR_NO_SUCH_DEVINST 0x0000000D
+#define CR_FAILURE 0x00000013
+#define CR_REGISTRY_ERROR 0x0000001D
+#define CR_NO_CM_SERVICES 0x00000032
+#define CR_ACCESS_DENIED 0x00000033
+#define CR_CALL_NOT_IMPLEMENTED 0x00000034
 #define DN_HAS_PROBLEM 0x00000400
 #define DN_WILL_BE_REMOVED 0x00040000
 #define CM_PROB_WILL_BE_REMOVED 0x00000015
@@ -175,6 +209,8 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
 HKEY SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD HwProfile,
                           DWORD KeyType, REGSAM samDesired);
 BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
 // The configuration manager: whether a node is in the device tree now

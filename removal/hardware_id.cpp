@@ -234,6 +234,11 @@ bool NarrowCodePageIsDoubleByte()
     return g_tables.doubleByte;
 }
 
+bool IsNarrowLeadByte(BYTE byte)
+{
+    return g_tables.lead[byte];
+}
+
 bool MatchesHardwareId(const char* entry, const char* identifier, size_t length)
 {
     return MatchesWithin(entry, SIZE_MAX, identifier, length);

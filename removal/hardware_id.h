@@ -16,6 +16,8 @@ void TakeNarrowCodePage();
 // in force, and whether it is a double-byte one.
 UINT NarrowCodePage();
 bool NarrowCodePageIsDoubleByte();
+// Whether `byte` begins a two-byte character of the narrow code page.
+bool IsNarrowLeadByte(BYTE byte);
 
 // True when `entry` begins with the first `length` bytes of `identifier`
 // (ASCII letters folded; in a double-byte code page, whole characters and

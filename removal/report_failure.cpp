@@ -33,6 +33,20 @@ const NamedCode kSetupCodes[] = {
     {ERROR_NOT_INSTALLED, "ERROR_NOT_INSTALLED"},
 };
 
+// The answers CM_Get_DevNode_Status can give besides success and "no such
+// device instance", by their names in cfgmgr32.h.
+const NamedCode kConfigRets[] = {
+    {CR_OUT_OF_MEMORY, "CR_OUT_OF_MEMORY"},
+    {CR_INVALID_POINTER, "CR_INVALID_POINTER"},
+    {CR_INVALID_FLAG, "CR_INVALID_FLAG"},
+    {CR_INVALID_DEVNODE, "CR_INVALID_DEVNODE"},
+    {CR_FAILURE, "CR_FAILURE"},
+    {CR_REGISTRY_ERROR, "CR_REGISTRY_ERROR"},
+    {CR_NO_CM_SERVICES, "CR_NO_CM_SERVICES"},
+    {CR_ACCESS_DENIED, "CR_ACCESS_DENIED"},
+    {CR_CALL_NOT_IMPLEMENTED, "CR_CALL_NOT_IMPLEMENTED"},
+};
+
 // The sink of the run under way; only RunWithFailureSink changes them.
 FailureSink g_sink = nullptr;
 void* g_sinkContext = nullptr;
@@ -111,11 +125,32 @@ bool ReportFailure(const char* operationName)
         fprintf(stderr, "hwpurge: %s failed with error %s\n", operationName, number);
     }
     if (g_sink != nullptr) {
-        g_sink(operationName, code, hasText ? text : nullptr, g_sinkContext);
+        g_sink(operationName, code, false, hasText ? text : nullptr, g_sinkContext);
     }
     if (text != nullptr) {
         LocalFree(text);
     }
     SetLastError(code);
+    return false;
+}
+
+bool ReportConfigManagerFailure(const char* operationName, CONFIGRET result)
+{
+    const char* name = nullptr;
+    for (const NamedCode& known : kConfigRets) {
+        if (known.code == result) {
+            name = known.name;
+        }
+    }
+    if (name != nullptr) {
+        fprintf(stderr, "hwpurge: %s failed with CONFIGRET 0x%08lX (%s)\n", operationName,
+                static_cast<unsigned long>(result), name);
+    } else {
+        fprintf(stderr, "hwpurge: %s failed with CONFIGRET 0x%08lX\n", operationName,
+                static_cast<unsigned long>(result));
+    }
+    if (g_sink != nullptr) {
+        g_sink(operationName, result, true, name, g_sinkContext);
+    }
     return false;
 }

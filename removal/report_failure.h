@@ -11,9 +11,16 @@
 // returns false.
 bool ReportFailure(const char* operationName);
 
-// Where a report goes besides standard error. `text` is the system's text on
-// one line, or nullptr; it lives only for the call.
-typedef void (*FailureSink)(const char* operationName, DWORD code, const char* text, void* context);
+// Reports a configuration manager function that answered `result`, a
+// CONFIGRET rather than a last-error code: one line on standard error with
+// the value in hex and its CR_ name where known. Leaves the last-error code
+// alone, and returns false.
+bool ReportConfigManagerFailure(const char* operationName, CONFIGRET result);
+
+// Where a report goes besides standard error. `code` is a last-error code,
+// or a CONFIGRET when `configRet` is set; `text` is the system's text on one
+// line (for a CONFIGRET, its CR_ name), or nullptr; it lives only for the call.
+typedef void (*FailureSink)(const char* operationName, DWORD code, bool configRet, const char* text, void* context);
 
 // Runs `run(runContext)` with every report made meanwhile also handed to
 // `sink`, and returns what it returns. The sink is withdrawn (the one in force

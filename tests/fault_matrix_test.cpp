@@ -34,6 +34,8 @@ const char kEnumName[] = "EnumDeviceInfo";
 const char kReadName[] = "GetDeviceRegistryProperty";
 const char kRemoveName[] = "CallClassInstaller(REMOVE)";
 const char kAllocName[] = "LocalAlloc";
+const char kInstallParamsName[] = "GetDeviceInstallParams";
+const char kSetInstallParamsName[] = "GetDeviceInstallParams(set)";
 
 struct PlannedNode {
     hwsim::Node node;
@@ -71,6 +73,8 @@ struct Expected {
     std::vector<long> enumerated;
     std::vector<long> examined;  // nodes the enumeration yielded
     std::vector<long> removed;
+    std::vector<long> askedForRestart;  // install parameters read: a member's, or the set's (kNever)
+    unsigned long restarts = 0;         // ...and said that they finish at the next restart
     std::string out;
     std::vector<Report> reports;
 };
@@ -93,6 +97,9 @@ Expected Model(const Faults& f)
     }
     e.opened = true;
     long allocations = 0;
+    bool setFlagged = false;  // the set's own parameters ask for a restart
+    bool setSeen = false;     // ...as the pass last read them
+    bool setUnread = false;   // reading them failed
     for (long i = 0;; ++i) {
         e.enumerated.push_back(i);
         if (f.enumStopAt != kNever && i >= f.enumStopAt) {
@@ -134,7 +141,31 @@ Expected Model(const Faults& f)
             e.removed.push_back(i);
             if (f.removeFailsAll || f.removeFailAt == i) {
                 e.reports.push_back({kRemoveName, f.removeError});
+                continue;
             }
+            const bool restart = (f.restartAll || f.restartAt == i) && planned.node.present;
+            setFlagged = setFlagged || restart;
+            e.askedForRestart.push_back(i);
+            if (!f.installParamsFailsAll && f.installParamsFailAt != i) {
+                e.restarts += restart ? 1 : 0;
+                continue;
+            }
+            if (f.installParamsError != ERROR_NO_SUCH_DEVINST) {
+                e.reports.push_back({kInstallParamsName, f.installParamsError});
+                continue;
+            }
+            // The member is gone: the set's own parameters tell.
+            e.askedForRestart.push_back(kNever);
+            if (f.setInstallParamsError != 0) {
+                // Said once: it fails alike for every member.
+                if (!setUnread) {
+                    e.reports.push_back({kSetInstallParamsName, f.setInstallParamsError});
+                }
+                setUnread = true;
+                continue;
+            }
+            e.restarts += setFlagged && !setSeen ? 1 : 0;
+            setSeen = setFlagged;
         }
     }
 }
@@ -177,7 +208,10 @@ protected:
         const Expected want = Model(faults);
         EXPECT_EQ(status, 0);
         EXPECT_EQ(out, want.out);
-        EXPECT_EQ(Reports(err), want.reports) << err;
+        unsigned long restarts = 0;
+        EXPECT_EQ(Reports(err, &restarts), want.reports) << err;
+        EXPECT_EQ(restarts, want.restarts) << err;
+        EXPECT_EQ(Indexes(Op::GetDeviceInstallParams), want.askedForRestart);
         EXPECT_EQ(Indexes(Op::EnumDeviceInfo), want.enumerated);
         EXPECT_EQ(Indexes(Op::CallClassInstaller), want.removed);
         for (const Call& call : hwsim::CallsOf(Op::CallClassInstaller)) {
@@ -201,8 +235,10 @@ protected:
     }
 
     // Standard error, parsed line by line; a line of any other shape fails.
-    static std::vector<Report> Reports(const std::string& err)
+    // The restart line, the last when there is one, gives *restarts.
+    static std::vector<Report> Reports(const std::string& err, unsigned long* restarts)
     {
+        static const std::regex restart("hwpurge: ([0-9]+) device node(s?) (is|are) removed when Windows restarts");
         static const std::regex line(
             "hwpurge: (.+) failed with error ([0-9]+|0x[0-9A-F]{8})( \\(ERROR_[A-Z0-9_]+\\))?(: [^\r\n]+)?");
         static const std::string hint =
@@ -219,6 +255,11 @@ protected:
             std::smatch m;
             if (text == hint) {
                 // Follows an access-denied removal; not a report of its own.
+            } else if (std::regex_match(text, m, restart)) {
+                *restarts = std::stoul(m[1].str());
+                EXPECT_EQ(end + 1, err.size()) << "the restart line is not the last";
+                EXPECT_EQ(m[2].str() == "s", *restarts != 1) << text;
+                EXPECT_EQ(m[3].str() == "are", *restarts != 1) << text;
             } else if (std::regex_match(text, m, line)) {
                 reports.push_back({m[1].str(), static_cast<DWORD>(std::stoul(m[2].str(), nullptr, 0))});
             } else {
@@ -307,6 +348,41 @@ TEST_F(FaultMatrix, RemovingEveryNodeFails)
         all.removeError = code;
         RunBoth("every removal fails with " + std::to_string(code), all);
     }
+}
+
+TEST_F(FaultMatrix, RemovalsFinishAtARestartOrTheirParametersCannotBeRead)
+{
+    for (long at = 0; at < NodeCount(); ++at) {
+        Faults restart;
+        restart.restartAt = at;
+        RunAndCheck("the removal at " + std::to_string(at) + " waits for a restart", restart);
+        for (DWORD code : {static_cast<DWORD>(ERROR_NO_SUCH_DEVINST), kUnknownCode}) {
+            Faults f;
+            f.installParamsFailAt = at;
+            f.installParamsError = code;
+            RunAndCheck("install parameters at " + std::to_string(at) + " fail with " + std::to_string(code), f);
+        }
+    }
+    Faults all;
+    all.restartAll = true;
+    all.restartFlags = DI_NEEDRESTART;
+    RunAndCheck("every removal waits for a restart", all);
+    // Only the set's own parameters tell, as Wine answers for a removed
+    // member: the removal that sets them counts, later ones cannot.
+    for (long at : {0L, 5L, kNever}) {
+        Faults gone = all;
+        gone.installParamsFailAt = at;
+        gone.installParamsFailsAll = at == kNever;
+        gone.installParamsError = ERROR_NO_SUCH_DEVINST;
+        RunAndCheck("member " + std::to_string(at) + " answers no such device instance", gone);
+        gone.setInstallParamsError = ERROR_INVALID_PARAMETER;
+        RunAndCheck("member " + std::to_string(at) + " is gone and the set cannot be read", gone);
+    }
+    all.installParamsFailAt = 0;
+    all.installParamsError = ERROR_INVALID_USER_BUFFER;
+    all.removeFailAt = 3;
+    all.removeError = ERROR_ACCESS_DENIED;
+    RunAndCheck("one removal refused, one unread, the rest wait for a restart", all);
 }
 
 TEST_F(FaultMatrix, EveryAllocationFails)

@@ -16,10 +16,10 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/host/simulated_windows.h"
-#include "removal/driver_packages.h"
+#include "preview/driver_packages.h"
+#include "preview/json_writer.h"
+#include "preview/preview_devices.h"
 #include "removal/hardware_id.h"
-#include "removal/json_writer.h"
-#include "removal/preview_devices.h"
 
 #include "tests/child_process.h"
 #include "tests/expected_output.h"
@@ -82,6 +82,8 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
 
     const Result text = Preview({identifier}, env);
     const Result json = Preview({"--json", identifier}, env);
+    const Result summary = Preview({"--summary", identifier}, env);
+    const Result unused = Preview({"--unused-packages", identifier}, env);
     EXPECT_TRUE(ReadFile(file) == content) << "the preview changed the database file";
     const Result removal = hwtest::RunProgram({identifier}, env);
     const std::vector<std::string> removed = RemovedEntries(removal.out);
@@ -148,6 +150,26 @@ std::vector<std::string> CompareWithRemoval(const std::string& content, UINT acp
                                                    : std::to_string(others) + " other nodes"));
     }
     EXPECT_EQ(document["failures"], Json::array());
+    // The summary names the same nodes, and the unused packages are the
+    // third-party ones no other node uses, in the order first listed.
+    EXPECT_EQ(summary.status, text.status);
+    EXPECT_EQ(unused.status, text.status);
+    std::string line = identifier + ": " + lines.back();
+    for (size_t i = 0; i < n; ++i) {
+        const Json& device = document["devices"][i];
+        line += (i == 0 ? ": " : ", ") + inCodePage(device["instanceId"]);
+        line += device["name"].is_null() ? "" : " \"" + inCodePage(device["name"]) + "\"";
+    }
+    EXPECT_EQ(summary.out, line.size() <= 2000 ? line + "\n" : summary.out) << "the summary differs";
+    std::string infs;
+    for (const Json& package : document["driverPackages"]) {
+        const std::string inf = hwsim::FoldedName(package["inf"]);
+        const bool oem = inf.size() > 7 && inf.compare(0, 3, "oem") == 0 &&
+                         inf.compare(inf.size() - 4, 4, ".inf") == 0 &&
+                         inf.find_first_not_of("0123456789", 3) == inf.size() - 4;
+        infs += package["otherNodes"] == 0 && oem ? inCodePage(package["inf"]) + "\n" : "";
+    }
+    EXPECT_EQ(unused.out, infs);
     EXPECT_EQ(document["detailsComplete"], true);
     // Each package's counts, from what the export holds.
     if (!packageOf.empty()) {
@@ -331,7 +353,7 @@ struct StatusCase {
 
 TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
 {
-    const std::string usage = "usage: hwpurge-preview [--json] <Hardware_ID>\n";
+    const std::string usage = "usage: hwpurge-preview [--json | --summary | --unused-packages] <Hardware_ID>\n";
     const std::string empty = "hwpurge-preview: the hardware ID is empty; it would match every device node\n";
     const StatusCase cases[] = {
         {"no argument", {}, {}, 2, "", usage},
@@ -393,6 +415,76 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          3,
          "1 device node would be removed; some details could not be read",
          "hwpurge: OpenDevRegKey(DRV) failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
+        // The fleet engines' forms: the same statuses, the reason in the line.
+        {"summary and JSON at once", {"--summary", "--json", "USB"}, {}, 2, "", usage},
+        {"summary without an identifier", {"--summary"}, {}, 2, "", usage},
+        {"summary, nothing matches",
+         {"--summary", "PCI\\VEN_10DE"},
+         {},
+         0,
+         "PCI\\VEN_10DE: no device node would be removed",
+         ""},
+        {"summary, the set cannot be opened",
+         {"--summary", "USB"},
+         {"HWPURGE_SIM_FAULTS=open=5"},
+         3,
+         "USB: the list is incomplete: no device node was listed; GetClassDevs(All Present / not Present Devices) "
+         "failed with error 5",
+         "hwpurge: GetClassDevs(All Present / not Present Devices) failed with error 5: Access is denied.\n"},
+        {"summary, the walk ends at a setup code after a failed name",
+         {"--summary", "USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=details@2=5,read@3=0xE000020B"},
+         3,
+         "USB\\VID_1A2B&PID_0720: the list is incomplete: at least 1 device node would be removed: "
+         "[USB\\VID_1A2B&PID_0720&REV_0110]; GetDeviceRegistryProperty failed with error 0xE000020B and 5 more "
+         "failures",
+         "hwpurge: GetDeviceInstanceId failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(CLASS) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(CLASSGUID) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(FRIENDLYNAME) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty(MFG) failed with error 5: Access is denied.\n"
+         "hwpurge: GetDeviceRegistryProperty failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
+        {"summary, a listed node's package cannot be read",
+         {"--summary", "USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=regvalue@2=5"},
+         3,
+         "USB\\VID_1A2B&PID_0720: 1 device node would be removed: USB\\VID_1A2B&PID_0720\\7&2F1A3C&0&2 \"KIVO 720 "
+         "Serial Port\"; some details could not be read: RegQueryValueEx(InfPath) failed with error 5",
+         "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"},
+        {"summary, a listed node's state cannot be read",
+         {"--summary", "HID\\VID_046D"},
+         {"HWPURGE_SIM_FAULTS=devnode@3=0x33"},
+         3,
+         "HID\\VID_046D: 1 device node would be removed: HID\\VID_046D&PID_C52B&MI_00\\8&1B2C3D4E&0&0000 "
+         "\"HID-compliant mouse\"; some details could not be read: CM_Get_DevNode_Status failed with CONFIGRET "
+         "0x00000033",
+         "hwpurge: CM_Get_DevNode_Status failed with CONFIGRET 0x00000033 (CR_ACCESS_DENIED)\n"},
+        {"summary, the one node waits for a restart",
+         {"--summary", "HID\\VID_046D"},
+         {"HWPURGE_SIM_FAULTS=problem@3=21"},
+         4,
+         "HID\\VID_046D: 1 device node would be removed: HID\\VID_046D&PID_C52B&MI_00\\8&1B2C3D4E&0&0000 "
+         "\"HID-compliant mouse\" (waits for a restart); it waits for a restart",
+         ""},
+        {"unused packages", {"--unused-packages", "USB\\VID_1A2B"}, {}, 1, "oem13.inf", ""},
+        {"unused packages, the walk ends early",
+         {"--unused-packages", "USB\\VID_1A2B"},
+         {"HWPURGE_SIM_FAULTS=enum@5=6"},
+         3,
+         "",
+         "hwpurge: EnumDeviceInfo failed with error 6: The handle is invalid.\n"},
+        {"unused packages, another node's package cannot be counted",
+         {"--unused-packages", "USB\\VID_1A2B"},
+         {"HWPURGE_SIM_FAULTS=driverkey@0=5"},
+         3,
+         "",
+         "hwpurge: OpenDevRegKey(DRV) failed with error 5: Access is denied.\n"},
+        {"unused packages, a listed node's state cannot be read",
+         {"--unused-packages", "USB\\VID_1A2B"},
+         {"HWPURGE_SIM_FAULTS=devnode@2=0x13"},
+         3,
+         "",
+         "hwpurge: CM_Get_DevNode_Status failed with CONFIGRET 0x00000013 (CR_FAILURE)\n"},
     };
     for (const StatusCase& c : cases) {
         const Result r = Preview(c.args, c.env);
@@ -408,33 +500,67 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
     }
 }
 
-// A removal of a device in use waits for a restart: the node stays, the
-// export keeps it so for the next process, and the preview tells it apart.
+// A removal of a device in use finishes at the next restart: hwpurge says
+// so on standard error alone, and the node's keys go at once, as for any
+// removal. What the preview says of a node comes from the configuration
+// manager: here the fault script's status, problem or failure for the
+// present HID node (database position 3).
 TEST(Preview, TellsNodesWaitingForARestartApart)
 {
     const std::string file = testing::TempDir() + "hwpurge-preview-restart-" + std::to_string(getpid()) + ".reg";
-    WriteFile(file, hwsim::SampleExport());
     const std::string db = "HWPURGE_DEVICE_DB=" + file;
-    const Result removal = hwtest::RunProgram({"USB\\VID_1A2B&PID_4100"}, {db, "HWPURGE_SIM_FAULTS=restart"});
-    EXPECT_EQ(RemovedEntries(removal.out).size(), 3u);
-    // Of the three, only the present one was in use.
-    const Result waiting = Preview({"USB\\VID_1A2B&PID_4100"}, {db});
-    EXPECT_EQ(waiting.status, 4);
-    EXPECT_NE(waiting.out.find("K41000123 (class Image {6bdd1fc6-810f-11d0-bec7-08002be2092f}, waiting for a restart)"),
-              std::string::npos)
-        << waiting.out;
-    EXPECT_EQ(waiting.out.substr(waiting.out.rfind('\n', waiting.out.size() - 2) + 1),
-              "1 device node would be removed; it waits for a restart\n");
-    const Json document = Json::parse(Preview({"--json", "USB\\VID_1A2B&PID_4100"}, {db}).out);
-    ASSERT_EQ(document["devices"].size(), 1u);
-    EXPECT_EQ(document["devices"][0]["waitingForRestart"], true);
-    EXPECT_EQ(document["devices"][0]["present"], true);
-    // Beside a node that is not waiting, there is something to remove.
-    const Result mixed = Preview({"USB\\VID_1A2B"}, {db});
+    WriteFile(file, hwsim::SampleExport());
+    const Result plain = hwtest::RunProgram({"USB\\VID_1A2B"}, {db});
+    const std::string removedPlainly = ReadFile(file);
+    WriteFile(file, hwsim::SampleExport());
+    const Result restart = hwtest::RunProgram({"USB\\VID_1A2B"}, {db, "HWPURGE_SIM_FAULTS=restart"});
+    EXPECT_EQ(restart.out, plain.out);
+    EXPECT_EQ(restart.status, 0);
+    // Of the five nodes removed, only K41000123 was present, so in use.
+    EXPECT_EQ(restart.err, "hwpurge: 1 device node is removed when Windows restarts\n");
+    EXPECT_TRUE(ReadFile(file) == removedPlainly) << "a removal waiting for a restart left keys behind";
+    EXPECT_EQ(Preview({"USB\\VID_1A2B"}, {db}).out, "no device node would be removed\n");
+    remove(file.c_str());
+
+    const std::string id = "HID\\VID_046D";
+    const std::string line =
+        "[HID\\VID_046D&PID_C52B&REV_1211&MI_00] HID\\VID_046D&PID_C52B&MI_00\\8&1B2C3D4E&0&0000 "
+        "(class HIDClass {745a17a0-74d3-11d0-b6fe-00a0c90f57da}, ";
+    const struct {
+        const char* faults;
+        int status;
+        const char* state;
+        const char* err;
+    } cases[] = {
+        {"status@3=0x40000", 4, "waiting for a restart", ""},
+        {"problem@3=21", 4, "waiting for a restart", ""},
+        {"problem@3=1", 1, "present", ""},
+        {"status@3=0x400", 1, "present", ""},
+        {"devnode@3=13", 1, "not present", ""},
+        {"devnode@3=0x33", 3, "state unknown",
+         "hwpurge: CM_Get_DevNode_Status failed with CONFIGRET 0x00000033 (CR_ACCESS_DENIED)\n"},
+        {"devnode@3=0x99", 3, "state unknown", "hwpurge: CM_Get_DevNode_Status failed with CONFIGRET 0x00000099\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Preview({id}, {std::string("HWPURGE_SIM_FAULTS=") + c.faults});
+        EXPECT_EQ(r.status, c.status) << c.faults;
+        EXPECT_EQ(r.out.substr(0, r.out.find(')') + 1), line + c.state + ")") << c.faults;
+        EXPECT_EQ(r.err, c.err) << c.faults;
+    }
+    const Json unknown = Json::parse(Preview({"--json", id}, {"HWPURGE_SIM_FAULTS=devnode@3=0x33"}).out);
+    EXPECT_EQ(unknown["devices"][0]["present"], nullptr);
+    EXPECT_EQ(unknown["devices"][0]["waitingForRestart"], nullptr);
+    EXPECT_EQ(unknown["devices"][0]["failures"],
+              Json::parse(R"([{"operation":"CM_Get_DevNode_Status","code":51,"text":"CR_ACCESS_DENIED"}])"));
+    EXPECT_EQ(unknown["detailsComplete"], false);
+    const Json waiting = Json::parse(Preview({"--json", id}, {"HWPURGE_SIM_FAULTS=problem@3=21"}).out);
+    EXPECT_EQ(waiting["devices"][0]["present"], true);
+    EXPECT_EQ(waiting["devices"][0]["waitingForRestart"], true);
+    // Beside nodes that are not waiting, there is something to remove.
+    const Result mixed = Preview({"USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=status@1=0x40000"});
     EXPECT_EQ(mixed.status, 1);
     EXPECT_EQ(mixed.out.substr(mixed.out.rfind('\n', mixed.out.size() - 2) + 1),
               "3 device nodes would be removed; 1 of them waits for a restart\n");
-    remove(file.c_str());
 }
 
 TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
@@ -607,6 +733,52 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
         fclose(out);
         EXPECT_EQ(std::string(buffer, size), "\"" + c.out + "\"") << c.in;
         free(buffer);
+    }
+}
+
+// The summary stays one line within its limit whatever the machine holds:
+// many nodes with long names holding line breaks, a long identifier, and in
+// 932 a name cut where a two-byte character would be split.
+TEST(Preview, SummaryStaysOneLineWithinItsLimit)
+{
+    for (UINT acp : {1252u, 932u}) {
+        SCOPED_TRACE(acp);
+        hwsim::Reset();
+        hwsim::SetAnsiCodePage(acp);
+        TakeNarrowCodePage();
+        // 96 bytes, then a two-byte character across the cut after 97 (in
+        // 932; two letters in 1252), which leaves room for "...".
+        const std::string name = "N\r\nAME" + std::string(90, 'x') + "\x82\x60" + std::string(60, 'y');
+        std::vector<hwsim::Node> nodes;
+        for (int i = 0; i < 300; ++i) {
+            nodes.push_back(hwsim::MakeNode("USB\\LONG\\" + std::to_string(i), "", false, {"USB\\KIVO_LONG"}));
+            nodes.back().friendlyName = name;
+        }
+        hwsim::SetDatabase(nodes);
+        const std::string identifier = "USB\\KIVO_LONG";
+        for (const std::string& id : {identifier, "usb\\" + std::string(250, 'z')}) {
+            PreviewResult result = {};
+            ::testing::internal::CaptureStdout();
+            PreviewDevicesByHardwareId(id.c_str(), kPreviewSummary, &result);
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            ASSERT_FALSE(out.empty());
+            EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+            EXPECT_EQ(out.find('\r'), std::string::npos);
+            EXPECT_LE(out.size() - 1, 2000u);
+            if (result.listed == 0) {
+                EXPECT_EQ(out, "usb\\" + std::string(193, 'z') + "...: no device node would be removed\n");
+                continue;
+            }
+            const std::string shown = "\"N??AME" + std::string(90, 'x') + (acp == 932 ? "..." : "\x82...") + "\"";
+            EXPECT_EQ(out.substr(0, out.find(',')),
+                      identifier + ": 300 device nodes would be removed: USB\\LONG\\0 " + shown);
+            const size_t more = out.rfind(", and ");
+            ASSERT_NE(more, std::string::npos) << out;
+            const auto named = static_cast<size_t>(std::count(out.begin(), out.end(), ','));
+            EXPECT_EQ(out.substr(more), ", and " + std::to_string(300 - named) + " more\n");
+            // The next label would not have fitted.
+            EXPECT_GT(out.size() + std::string(", USB\\LONG\\299 ").size() + shown.size(), 2001u);
+        }
     }
 }
 

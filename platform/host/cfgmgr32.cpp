@@ -1,7 +1,8 @@
 // The simulated configuration manager: whether a device node is in the device
 // tree now. A node is there while it is present (its export has the Control
-// subkey Windows keeps only for started devices) and has not been removed; a
-// node whose removal waits for a restart says so in its status and problem.
+// subkey Windows keeps only for started devices) and has not been removed.
+// Other states (a problem, a removal waiting for a restart) and failures come
+// from the fault script only: an export holds nothing that says so.
 #include "platform/host/machine.h"
 
 namespace {
@@ -13,7 +14,7 @@ const ULONG kStartedStatus = DN_DRIVER_LOADED | DN_STARTED;
 
 CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst, ULONG ulFlags)
 {
-    hwsim::BootedMachine(__func__);
+    const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     if (pulStatus == nullptr || pulProblemNumber == nullptr) {
         return CR_INVALID_POINTER;
     }
@@ -24,14 +25,21 @@ CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVIN
     if (node == nullptr) {
         return CR_INVALID_DEVNODE;
     }
+    const long position = static_cast<long>(dnDevInst) - 1;
+    if (state.faults.devNodeFailAt == position) {
+        return state.faults.devNodeResult;
+    }
     if (!node->present || node->removed) {
         return CR_NO_SUCH_DEVNODE;
     }
     *pulStatus = kStartedStatus;
     *pulProblemNumber = 0;
-    if (node->removalPending) {
-        *pulStatus |= DN_HAS_PROBLEM | DN_WILL_BE_REMOVED;
-        *pulProblemNumber = CM_PROB_WILL_BE_REMOVED;
+    if (state.faults.statusAt == position) {
+        *pulStatus |= state.faults.statusFlags;
+    }
+    if (state.faults.problemAt == position) {
+        *pulStatus |= DN_HAS_PROBLEM;
+        *pulProblemNumber = state.faults.problem;
     }
     return CR_SUCCESS;
 }

@@ -70,18 +70,23 @@ bool ToWide(const CodePageInfo* info, const std::string& bytes, std::wstring* wi
 }  // namespace
 }  // namespace hwsim
 
+// Learn: GetACP function (the A functions convert through this code page).
 UINT GetACP()
 {
     hwsim::BootedMachine(__func__);
     return hwsim::AnsiCodePage();
 }
 
+// Learn: IsValidCodePage function (valid only if installed).
 BOOL IsValidCodePage(UINT CodePage)
 {
     hwsim::BootedMachine(__func__);
     return hwsim::FindCodePage(CodePage) != nullptr ? TRUE : FALSE;
 }
 
+// Learn: GetCPInfo function (ERROR_INVALID_PARAMETER; CodePage as for
+// GetCPInfoEx, which takes CP_ACP) and CPINFO structure (MaxCharSize, the
+// "?" default character, lead-byte ranges closed by two zero bytes).
 BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
 {
     hwsim::BootedMachine(__func__);
@@ -97,6 +102,10 @@ BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
     return TRUE;
 }
 
+// Learn: GetStringTypeA function (the string goes through the code page to
+// Unicode; the types depend on the Unicode character only). Assumption: one
+// type per byte, a lone lead byte typed 0; a DBCS string typed on Windows
+// would show otherwise.
 BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, LPWORD lpCharType)
 {
     hwsim::BootedMachine(__func__);
@@ -125,6 +134,8 @@ BOOL GetStringTypeA(LCID Locale, DWORD dwInfoType, LPCSTR lpSrcStr, int cchSrc, 
     return TRUE;
 }
 
+// Learn: LCMapStringA function (0 for cchDest asks the size;
+// ERROR_INSUFFICIENT_BUFFER; the A form maps through the ANSI code page).
 int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPSTR lpDestStr, int cchDest)
 {
     hwsim::BootedMachine(__func__);
@@ -155,7 +166,9 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
     std::string mapped;
     const std::string raw(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
     if (!hwsim::Convert("WCHAR_T", info->iconvName, raw, &mapped)) {
-        mapped = source;  // a mapped letter the code page lacks: keep the original
+        // Assumption: a mapped letter the code page lacks keeps the original
+        // (Learn: LCMapStringA function has undefined characters become "?").
+        mapped = source;
     }
     if (cchDest == 0) {
         return static_cast<int>(mapped.size());
@@ -169,6 +182,9 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
     return static_cast<int>(mapped.size());
 }
 
+// Learn: MultiByteToWideChar function (0 bytes fails; -1 counts the NUL; 0
+// for cchWideChar asks the size; ERROR_INSUFFICIENT_BUFFER; no NUL is added
+// to a counted result).
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                         int cchWideChar)
 {
@@ -200,7 +216,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
 {
     hwsim::BootedMachine(__func__);
     const UINT codePage = CodePage == CP_ACP ? hwsim::AnsiCodePage() : CodePage;
-    // UTF-8 has no default character to report.
+    // UTF-8 has no default character to report (Learn: WideCharToMultiByte
+    // function: ERROR_INVALID_PARAMETER with either pointer for CP_UTF8).
     const bool defaultsGiven = lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr;
     if (lpWideCharStr == nullptr || cchWideChar == 0 || cbMultiByte < 0 || dwFlags != 0 ||
         (lpMultiByteStr == nullptr && cbMultiByte != 0) || (codePage == CP_UTF8 && defaultsGiven) ||
@@ -220,7 +237,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     const std::u16string wide(lpWideCharStr, length);
     const std::string bytes = hwsim::WideToAnsi(wide, codePage);
     if (lpUsedDefaultChar != nullptr) {
-        // Each character the code page lacks became a '?' of its own.
+        // Each character the code page lacks became a '?' of its own (Wine:
+        // test_string_conversion, not todo_wine).
         const auto asked = std::count(wide.begin(), wide.end(), u'?');
         *lpUsedDefaultChar = std::count(bytes.begin(), bytes.end(), '?') > asked ? TRUE : FALSE;
     }

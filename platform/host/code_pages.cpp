@@ -13,6 +13,10 @@ namespace {
 // The code pages this simulated system knows; every other number is invalid.
 // 20932 (EUC-JP) is the double-byte code page that hwpurge knows nothing of
 // by name: its lead bytes come only from what the system reports here.
+// Learn: Code Page Identifiers (the numbers), Double-byte Character Sets.
+// Assumption: the lead-byte ranges and MaxCharSize values are those of the
+// code pages' published tables; GetCPInfo on a Windows with the code page
+// installed would show a difference.
 const CodePageInfo kCodePages[] = {
     {437, "CP437", 1, {}},
     {850, "CP850", 1, {}},
@@ -38,7 +42,8 @@ const CodePageInfo kCodePages[] = {
 };
 
 // The ANSI code page of a Western European Windows, the one a machine starts
-// with unless told otherwise.
+// with unless told otherwise (Learn: Code Page Identifiers: 1252, Western
+// European).
 const UINT kDefaultAnsiCodePage = 1252;
 
 struct CodePageState {
@@ -78,7 +83,11 @@ iconv_t Converter(UINT codePage, Direction direction)
     return cd;
 }
 
-// One character in the code page, or the code page's default character.
+// One character in the code page, or the code page's default character
+// (Wine: test_string_conversion, not todo_wine: "?" for 1252). Assumption:
+// "?" also where Windows has a best-fit mapping (Learn: WideCharToMultiByte
+// function, WC_NO_BEST_FIT_CHARS); such a character converted on Windows
+// would show it.
 void AppendEncoded(iconv_t cd, char32_t c, std::string* out)
 {
     if (cd == reinterpret_cast<iconv_t>(-1) || (c >= 0xD800 && c <= 0xDFFF)) {
@@ -196,7 +205,7 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
         char32_t c = text[i];
         // Windows' own mapping keeps ASCII as it is in every code page it
         // offers as an ANSI code page, whatever the host's tables say of 0x5C
-        // or 0x7E.
+        // or 0x7E. Assumption: 932's 0x5C converted on Windows would show it.
         if (c < 0x80) {
             out += static_cast<char>(c);
             continue;
@@ -208,7 +217,9 @@ std::string WideToAnsi(const std::u16string& text, UINT codePage)
         }
         if (codePage == CP_UTF8) {
             if (c >= 0xD800 && c <= 0xDFFF) {
-                out += "\xEF\xBF\xBD";  // U+FFFD, as Windows writes a lone surrogate in UTF-8
+                // U+FFFD, as Windows writes a lone surrogate in UTF-8 (Learn:
+                // WideCharToMultiByte function, WC_ERR_INVALID_CHARS).
+                out += "\xEF\xBF\xBD";
             } else {
                 AppendUtf8(c, &out);
             }
@@ -241,6 +252,9 @@ std::u16string AnsiToWide(const std::string& bytes, UINT codePage)
         char32_t c = 0;
         if (!DecodeOne(cd, bytes.data() + pos, width, &c)) {
             // Only the first byte is spent, so what follows it still counts.
+            // Learn: MultiByteToWideChar function (illegal sequences become
+            // U+FFFD). Assumption: so for a DBCS lead byte without its trail
+            // byte too, one byte at a time.
             wide += u'\xFFFD';
             ++pos;
             continue;

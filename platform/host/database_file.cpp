@@ -33,38 +33,6 @@ bool WriteAll(int fd, const std::string& content)
     return true;
 }
 
-struct Insertion {
-    size_t at;
-    std::string text;
-};
-
-// For each node whose removal came to wait for a restart since the file was
-// read, a ConfigFlags value with CONFIGFLAG_REMOVED at the end of its key's
-// values: the last value of a name is the one a reader takes, so the node
-// reads as waiting for a restart from then on, as Windows keeps it until one.
-std::vector<Insertion> PendingRemovalLines(const std::vector<Node>& nodes, const ExportLayout& layout)
-{
-    std::vector<Insertion> added;
-    for (size_t i = 0; i < nodes.size() && i < layout.valuesEnd.size(); ++i) {
-        if (!nodes[i].pendingUnsaved || nodes[i].removed || layout.valuesEnd[i] == 0) {
-            continue;
-        }
-        char line[64];
-        snprintf(line, sizeof line, "\"ConfigFlags\"=dword:%08x",
-                 static_cast<unsigned>(nodes[i].configFlags | CONFIGFLAG_REMOVED));
-        std::string text;
-        for (const char* c = line; *c != '\0'; ++c) {
-            text += *c;
-            if (layout.utf16) {
-                text += '\0';
-            }
-        }
-        added.push_back({layout.valuesEnd[i], text + layout.lineBreak});
-    }
-    std::sort(added.begin(), added.end(), [](const Insertion& a, const Insertion& b) { return a.at < b.at; });
-    return added;
-}
-
 }  // namespace
 
 std::string WithoutRemovedNodes(const std::string& bytes, const DeviceDatabase& database)
@@ -107,30 +75,19 @@ std::string WithoutRemovedNodes(const std::string& bytes, const std::vector<Node
         }
     }
     std::sort(dropped.begin(), dropped.end(), [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });
-    const std::vector<Insertion> added = PendingRemovalLines(nodes, layout);
     std::string result;
     result.reserve(bytes.size());
     size_t kept = 0;
-    size_t next = 0;  // the next insertion
-    // Copies the kept bytes up to `end`, with the insertions that fall there.
-    auto keepUpTo = [&](size_t end) {
-        for (; next < added.size() && added[next].at <= end; ++next) {
-            if (added[next].at >= kept) {
-                result.append(bytes, kept, added[next].at - kept);
-                kept = added[next].at;
-            }
-            result += added[next].text;
-        }
-        if (end > kept) {
-            result.append(bytes, kept, end - kept);
-        }
-    };
     for (const ByteRange& range : dropped) {
         const size_t begin = std::min(range.begin, bytes.size());
-        keepUpTo(begin);
+        if (begin > kept) {
+            result.append(bytes, kept, begin - kept);
+        }
         kept = std::max(kept, std::min(range.end, bytes.size()));
     }
-    keepUpTo(bytes.size());
+    if (bytes.size() > kept) {
+        result.append(bytes, kept, bytes.size() - kept);
+    }
     return result;
 }
 

@@ -127,13 +127,9 @@ void TakeKey(EnumReading* r, const Entry& entry)
         node.instanceId = ToAnsi(*r, instanceId);
         r->out->nodes.push_back(node);
         r->out->layout.lines.emplace_back();
-        r->out->layout.valuesEnd.push_back(0);
         r->out->layout.deviceOf.push_back(DeviceKey(r, path[4], path[5]));
     }
     r->nodeKey = path.size() == 7;
-    if (r->nodeKey) {
-        r->out->layout.valuesEnd[r->owner] = r->text->lines[entry.lastLine].end;
-    }
     // Windows keeps a started device's volatile Control key while the
     // device is there.
     if (path.size() == 8 && SameName(path[7], "Control")) {
@@ -222,7 +218,6 @@ bool TakeValue(EnumReading* r, const Entry& entry)
     const ValueData& data = entry.data;
     Node& node = r->out->nodes[r->owner];
     const bool stringType = IsStringType(data.type);
-    r->out->layout.valuesEnd[r->owner] = r->text->lines[entry.lastLine].end;
     if (SameName(entry.valueName, "HardwareID")) {
         node.hasHardwareId = !data.remove;
         node.hardwareId.clear();
@@ -247,11 +242,6 @@ bool TakeValue(EnumReading* r, const Entry& entry)
         return TakeShownText(r, entry, stringType, &node.friendlyName);
     } else if (SameName(entry.valueName, "Mfg")) {
         return TakeShownText(r, entry, stringType, &node.manufacturer);
-    } else if (SameName(entry.valueName, "ConfigFlags") && data.type == REG_DWORD && data.bytes.size() == 4) {
-        node.configFlags = 0;
-        for (size_t i = 0; i < 4; ++i) {
-            node.configFlags |= static_cast<DWORD>(static_cast<unsigned char>(data.bytes[i])) << (8 * i);
-        }
     }
     return true;
 }
@@ -325,10 +315,6 @@ bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, F
     for (;;) {
         const Step step = reader.Next(&entry, failure);
         if (step == Step::End) {
-            // A removal waits for a restart only on a node still there.
-            for (Node& node : out->nodes) {
-                node.removalPending = node.present && (node.configFlags & CONFIGFLAG_REMOVED) != 0;
-            }
             return true;
         }
         if (step == Step::Failed || !TakeEntry(&r, entry)) {

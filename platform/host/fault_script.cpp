@@ -52,9 +52,27 @@ bool ParseFaults(const std::string& script, Faults* faults, std::string* reason)
             faults->removeFailAt = index;
             faults->removeFailsAll = index == kNever;
             faults->removeError = code;
-        } else if (name == "restart" && equals == std::string::npos) {
+        } else if (name == "restart") {
             faults->restartAt = index;
             faults->restartAll = index == kNever;
+            if (equals != std::string::npos) {
+                faults->restartFlags = code;
+            }
+        } else if (name == "installparams" && equals != std::string::npos) {
+            faults->installParamsFailAt = index;
+            faults->installParamsFailsAll = index == kNever;
+            faults->installParamsError = code;
+        } else if (name == "setinstallparams" && index == kNever && equals != std::string::npos) {
+            faults->setInstallParamsError = code;
+        } else if (name == "status" && index != kNever && equals != std::string::npos) {
+            faults->statusAt = index;
+            faults->statusFlags = code;
+        } else if (name == "problem" && index != kNever && equals != std::string::npos) {
+            faults->problemAt = index;
+            faults->problem = code;
+        } else if (name == "devnode" && index != kNever && equals != std::string::npos) {
+            faults->devNodeFailAt = index;
+            faults->devNodeResult = code;
         } else if (name == "details" && index != kNever && equals != std::string::npos) {
             faults->detailsFailAt = index;
             faults->detailsError = code;

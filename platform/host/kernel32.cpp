@@ -11,7 +11,10 @@ namespace {
 
 const std::map<DWORD, const char*>& MessageTexts()
 {
-    // Windows' own texts, with the CR LF it ends them with.
+    // Windows' own texts (Learn: System Error Codes (0-499), (1000-1299),
+    // (1700-3999)). Assumption: 8 and 14 say "memory resources" where Learn
+    // still says "storage", and each text ends with CR LF; FormatMessage's
+    // answer on Windows 10 or later would show either wrong.
     static const std::map<DWORD, const char*> texts = {
         {0, "The operation completed successfully.\r\n"},
         {1, "Incorrect function.\r\n"},
@@ -40,6 +43,7 @@ const std::map<DWORD, const char*>& MessageTexts()
 
 using hwsim::Op;
 
+// Learn: GetLastError function (one value per thread, set by SetLastError).
 DWORD GetLastError()
 {
     return hwsim::LastError();
@@ -55,16 +59,19 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes)
     hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     const long count = state.programAllocations++;
     void* block = nullptr;
-    // Fixed blocks only, zeroed or not: moveable, discardable and the other
-    // kinds are forms nobody here uses.
+    // Fixed blocks only, zeroed or not (Learn: LocalAlloc function: LPTR is
+    // LMEM_FIXED | LMEM_ZEROINIT; NULL on failure): moveable, discardable and
+    // the other kinds are forms nobody here uses.
     if ((uFlags & ~static_cast<UINT>(LMEM_ZEROINIT)) != LMEM_FIXED) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
     } else if (count == state.faults.allocFailAt ||
                (state.faults.allocFailFrom != hwsim::kNever && count >= state.faults.allocFailFrom)) {
         hwsim::Fail(state.faults.allocError);
     } else {
+        // Wine: test_LocalAlloc (not todo_wine): LMEM_ZEROINIT zeroes it.
         block = hwsim::AllocateBlock(uBytes);
         if (block == nullptr) {
+            // Assumption: Wine checks this error only for moveable handles.
             hwsim::Fail(ERROR_NOT_ENOUGH_MEMORY);
         }
     }
@@ -72,6 +79,8 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes)
     return block;
 }
 
+// Wine: test_LocalAlloc (not todo_wine): NULL is taken back as NULL; a freed
+// or invalid handle comes back unchanged with ERROR_INVALID_HANDLE.
 HLOCAL LocalFree(HLOCAL hMem)
 {
     hwsim::MachineState& state = hwsim::BootedMachine(__func__);
@@ -94,10 +103,12 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 {
     const hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     // Windows ignores the source with FORMAT_MESSAGE_FROM_SYSTEM alone, and
-    // the size is only the least a block it allocates must hold.
+    // the size is only the least a block it allocates must hold (Learn:
+    // FormatMessage function).
     (void)lpSource;
     (void)nSize;
-    // Whatever goes wrong, the caller's pointer is not left dangling.
+    // Whatever goes wrong, the caller's pointer is not left dangling (Wine:
+    // test_message_invalid_flags, not todo_wine).
     if ((dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0 && lpBuffer != nullptr) {
         *reinterpret_cast<char**>(lpBuffer) = nullptr;
     }
@@ -110,6 +121,9 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     }
     // The machine holds its texts in one language: the user's default
     // (neutral, default sublanguage), which is also what 0 finds first.
+    // Learn: FormatMessage function (a LANGID without the message:
+    // ERROR_RESOURCE_LANG_NOT_FOUND). Assumption: Windows holds its texts
+    // under that LANGID too.
     if (dwLanguageId != MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT) && dwLanguageId != 0) {
         hwsim::Fail(ERROR_RESOURCE_LANG_NOT_FOUND);
         hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
@@ -120,17 +134,22 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     const auto& scripted = state.messages;
     const auto set = scripted.find(dwMessageId);
     if (found == texts.end() && set == scripted.end()) {
+        // Wine: test_message_from_hmodule (not todo_wine).
         hwsim::Fail(ERROR_MR_MID_NOT_FOUND);
         hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
         return 0;
     }
     const std::string text = set != scripted.end() ? set->second : std::string(found->second);
-    // Windows cannot fill inserts without arguments and refuses the message.
+    // Windows cannot fill inserts without arguments and refuses the message
+    // (Wine: test_message_from_hmodule, not todo_wine). Assumption: with
+    // ERROR_INVALID_PARAMETER, an error Wine's check does not read.
     if (text.find('%') != std::string::npos && (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && Arguments == nullptr) {
         hwsim::Fail(ERROR_INVALID_PARAMETER);
         hwsim::Record(Op::FormatMessage, hwsim::kNever, dwMessageId, false);
         return 0;
     }
+    // Learn: FormatMessage function: the block comes from LocalAlloc, for
+    // LocalFree; the count returned leaves out the NUL.
     auto* copy = static_cast<char*>(hwsim::AllocateBlock(text.size() + 1));
     if (copy == nullptr) {
         hwsim::Fail(ERROR_NOT_ENOUGH_MEMORY);

@@ -26,16 +26,25 @@ const size_t kCallsPerNode = 32;
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {
     // Grouped by size, so that the record stays small.
-    long enumStopAt = kNever;       // the enumeration stops at this index with enumStopError
-    long readFailAt = kNever;       // every read of this node fails with readError
-    long growAt = kNever;           // this node's list grows after each size answer, growTimes times
-    long removeFailAt = kNever;     // the class installer fails at this node (or every node: removeFailsAll)
-    long restartAt = kNever;        // the removal of this node waits for a restart (restartAll: of every node)
-    long detailsFailAt = kNever;    // this node's reads but of its hardware IDs fail with detailsError
-    long driverKeyFailAt = kNever;  // opening this node's driver key fails with driverKeyError
-    long valueFailAt = kNever;      // reading a value of this node's driver key fails with valueError
-    long allocFailAt = kNever;      // the n-th LocalAlloc (0-based) by the program fails
-    long allocFailFrom = kNever;    // every LocalAlloc from the n-th on fails
+    long enumStopAt = kNever;           // the enumeration stops at this index with enumStopError
+    long readFailAt = kNever;           // every read of this node fails with readError
+    long growAt = kNever;               // this node's list grows after each size answer, growTimes times
+    long removeFailAt = kNever;         // the class installer fails at this node (or every node: removeFailsAll)
+    long restartAt = kNever;            // the removal of this node waits for a restart (restartAll: of every node)
+    // Reading this member's install parameters (installParamsFailsAll: every
+    // member's) fails with installParamsError.
+    long installParamsFailAt = kNever;
+    long detailsFailAt = kNever;        // this node's reads but of its hardware IDs fail with detailsError
+    long driverKeyFailAt = kNever;      // opening this node's driver key fails with driverKeyError
+    long valueFailAt = kNever;          // reading a value of this node's driver key fails with valueError
+    // The configuration manager's answer for the node at this database
+    // position: status flags added to a started node's, a problem (with
+    // DN_HAS_PROBLEM), or a CONFIGRET instead of an answer.
+    long statusAt = kNever;
+    long problemAt = kNever;
+    long devNodeFailAt = kNever;
+    long allocFailAt = kNever;    // the n-th LocalAlloc (0-based) by the program fails
+    long allocFailFrom = kNever;  // every LocalAlloc from the n-th on fails
     // This node answers "too small" with no more than the buffer offered (stuckSize).
     long stuckAt = kNever;
     // This node's successful read claims overstateBy bytes more than it wrote.
@@ -50,12 +59,19 @@ struct Faults {
     DWORD detailsError = 0;
     DWORD driverKeyError = 0;
     DWORD valueError = 0;
+    DWORD installParamsError = 0;
+    DWORD setInstallParamsError = 0;     // nonzero: reading the set's own install parameters fails
+    DWORD restartFlags = DI_NEEDREBOOT;  // what a removal that waits for a restart sets
+    ULONG statusFlags = 0;
+    ULONG problem = 0;
+    CONFIGRET devNodeResult = 0;
     DWORD allocError = ERROR_NOT_ENOUGH_MEMORY;
     DWORD stuckSize = 0;
     DWORD overstateBy = 0;
     int growTimes = 0;
     bool removeFailsAll = false;
     bool restartAll = false;
+    bool installParamsFailsAll = false;
     // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
     bool zeroByteAnswersInsufficient = false;
 };
@@ -65,6 +81,7 @@ enum class Op {
     EnumDeviceInfo,
     GetDeviceRegistryProperty,
     CallClassInstaller,
+    GetDeviceInstallParams,
     DestroyDeviceInfoList,
     OpenDevRegKey,
     RegQueryValue,
@@ -87,6 +104,10 @@ struct Call {
 // A device information set.
 struct DeviceSet {
     std::vector<size_t> members;  // database positions, fixed at opening
+    // Each member's install parameters' flags, SetupAPI's own record of it
+    // in this set (DI_NEEDREBOOT once a removal waits for a restart).
+    std::vector<DWORD> installFlags;
+    DWORD setFlags = 0;  // ...and the set's own
 };
 
 // A registry key SetupDiOpenDevRegKey opened: a node's driver key.

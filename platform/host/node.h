@@ -26,12 +26,10 @@ struct Node {
     std::string friendlyName;
     std::string manufacturer;
     std::string driver;  // its driver key's name under Control\Class
-    DWORD configFlags = 0;
-    bool removed = false;  // set when its class installer removed it
-    // Its removal waits for a restart: the class installer could not finish
-    // it while the device was in use, so the node stays until then.
-    bool removalPending = false;
-    bool pendingUnsaved = false;  // ...since this process, not yet in the file
+    // Set when its class installer removed it, also when the device was in
+    // use and leaves the device tree only at the next restart: its keys go
+    // at once either way ("SetupDiRemoveDevice function").
+    bool removed = false;
 };
 
 // A value of a registry key, as the `A` functions give it: strings in the
@@ -69,9 +67,6 @@ struct ExportLayout {
     // For each device-ID key, the ranges that hold its own lines (none when
     // the file names it only as part of its nodes' keys).
     std::vector<std::vector<ByteRange>> deviceLines;
-    // For each node, where a value added to its own key goes: past the last
-    // line of the key's header and values.
-    std::vector<size_t> valuesEnd;
     // For each driver key (by folded name), the ranges that hold its lines:
     // Windows deletes a removed node's driver key with it.
     std::map<std::string, std::vector<ByteRange>> driverKeyLines;

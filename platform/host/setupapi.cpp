@@ -131,6 +131,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwnd
             set->members.push_back(i);
         }
     }
+    set->installFlags.assign(set->members.size(), 0);
     state.sets.insert(set);
     hwsim::LastError() = ERROR_SUCCESS;
     hwsim::Record(Op::GetClassDevs, hwsim::kNever, Flags, true, set);
@@ -343,26 +344,63 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         hwsim::Fail(ERROR_DI_DO_DEFAULT);
     } else if (state.faults.removeFailsAll || state.faults.removeFailAt == index) {
         hwsim::Fail(state.faults.removeError);
-    } else if ((state.faults.restartAll || state.faults.restartAt == index) && hwsim::MemberNode(set, index).present) {
-        // The device is in use: the class installer finishes at the next
-        // restart, and the node stays until then. A device that is not
-        // there cannot be in use.
-        hwsim::Node& node = hwsim::MemberNode(set, index);
-        if (!node.removalPending) {
-            node.removalPending = true;
-            node.pendingUnsaved = true;
-            state.file.unsaved = true;
-        }
-        hwsim::LastError() = ERROR_SUCCESS;
-        ok = TRUE;
     } else {
-        hwsim::MemberNode(set, index).removed = true;
+        // "SetupDiRemoveDevice function": the device's hardware and software
+        // keys are deleted, and a device whose devnode is active is stopped;
+        // one that cannot be stopped (in use) stays in the device tree until
+        // the next restart, which DI_NEEDREBOOT in its install parameters
+        // asks for. A device that is not present has nothing to stop.
+        hwsim::Node& node = hwsim::MemberNode(set, index);
+        if ((state.faults.restartAll || state.faults.restartAt == index) && node.present) {
+            set->installFlags[static_cast<size_t>(index)] |= state.faults.restartFlags;
+            set->setFlags |= state.faults.restartFlags;
+        }
+        node.removed = true;
         state.file.unsaved = true;
         hwsim::LastError() = ERROR_SUCCESS;
         ok = TRUE;
     }
     hwsim::Record(Op::CallClassInstaller, index, InstallFunction, ok != FALSE);
     return ok;
+}
+
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
+{
+    hwsim::MachineState& state = hwsim::BootedMachine(__func__);
+    hwsim::DeviceSet* set = hwsim::FindSet(DeviceInfoSet);
+    const bool whole = DeviceInfoData == nullptr;
+    const long index = set != nullptr && !whole ? hwsim::MemberOf(set, DeviceInfoData) : hwsim::kNever;
+    auto answer = [&](BOOL ok) {
+        hwsim::Record(Op::GetDeviceInstallParams, index, 0, ok != FALSE, DeviceInstallParams);
+        return ok;
+    };
+    if (set == nullptr) {
+        return answer(hwsim::Fail(ERROR_INVALID_HANDLE));
+    }
+    if ((!whole && index < 0) || DeviceInstallParams == nullptr) {
+        return answer(hwsim::Fail(ERROR_INVALID_PARAMETER));
+    }
+    // Wine's test_device_install_params: one byte more or less than the
+    // structure is refused with ERROR_INVALID_USER_BUFFER.
+    if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        return answer(hwsim::Fail(ERROR_INVALID_USER_BUFFER));
+    }
+    const bool memberFails = state.faults.installParamsFailsAll || state.faults.installParamsFailAt == index;
+    if (whole ? state.faults.setInstallParamsError != 0 : memberFails) {
+        return answer(hwsim::Fail(whole ? state.faults.setInstallParamsError : state.faults.installParamsError));
+    }
+    // "SetupDiGetDeviceInstallParamsA function": without a record, the set's
+    // own parameters. A removed member still answers (assumed: "SetupDiCall-
+    // ClassInstaller function" has the caller read them once DIF_REMOVE
+    // returned TRUE; Wine answers ERROR_NO_SUCH_DEVINST, the installparams
+    // fault). Untouched, every field is 0 (Wine's test_device_install_params,
+    // for a member it created).
+    memset(DeviceInstallParams, 0, sizeof *DeviceInstallParams);
+    DeviceInstallParams->cbSize = sizeof *DeviceInstallParams;
+    DeviceInstallParams->Flags = whole ? set->setFlags : set->installFlags[static_cast<size_t>(index)];
+    hwsim::LastError() = ERROR_SUCCESS;
+    return answer(TRUE);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)

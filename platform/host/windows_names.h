@@ -18,14 +18,9 @@
 #define SPDRP_MAXIMUM_PROPERTY 0x00000025
 
 // The configuration manager
-#define CR_INVALID_POINTER 0x00000003
-#define CR_INVALID_FLAG 0x00000004
-#define CR_INVALID_DEVNODE 0x00000005
-#define CR_NO_SUCH_DEVNODE 0x0000000D
+#define CR_NO_SUCH_DEVNODE CR_NO_SUCH_DEVINST
 #define DN_DRIVER_LOADED 0x00000002
 #define DN_STARTED 0x00000008
-// ConfigFlags of a node's key
-#define CONFIGFLAG_REMOVED 0x00000002
 
 // Registry value types, as hex(N) numbers them in an export
 #define REG_BINARY 3

@@ -550,6 +550,23 @@ void RemovedNodeIsGoneForEveryCallAboutIt()
             FACT_OK(FailedWith(ret, ERROR_NO_SUCH_DEVINST),
                     std::string("after DIF_REMOVE, ") + call.first + ": " + Hex(GetLastError()));
         }
+        // What hwpurge asks after each removal: the member's install
+        // parameters, which Wine no longer has for a removed member (and
+        // whose answer on Windows no source gives), and the set's own. A node
+        // that was never started has nothing to stop, so nothing waits for a
+        // restart ("SetupDiRemoveDevice function").
+        for (SP_DEVINFO_DATA* member : {&record, static_cast<SP_DEVINFO_DATA*>(nullptr)}) {
+            SP_DEVINSTALL_PARAMS_A params;
+            memset(&params, 0, sizeof params);
+            params.cbSize = sizeof params;
+            SetLastError(kSentinel);
+            const BOOL ret = SetupDiGetDeviceInstallParamsA(set, member, &params);
+            const bool gone = member != nullptr && FailedWith(ret, ERROR_NO_SUCH_DEVINST);
+            const bool windows = (ret && (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) == 0) || gone;
+            FACT_OK_TODO_WINE(windows, member == nullptr ? FailedWith(ret, ERROR_INVALID_PARAMETER) : windows,
+                              std::string("after DIF_REMOVE, ") + (member != nullptr ? "its" : "the set's") +
+                                  " install parameters: " + (ret ? "flags " + Hex(params.Flags) : Hex(GetLastError())));
+        }
         ULONG status = 0;
         ULONG problem = 0;
         const CONFIGRET cr = CM_Get_DevNode_Status(&status, &problem, record.DevInst, 0);
@@ -777,6 +794,41 @@ void NodeWithoutADriverHasNoDriverKey()
     }
 }
 
+// A member's install parameters are read with cbSize the structure's own
+// size: a byte more or less is refused with ERROR_INVALID_USER_BUFFER
+// (devinst.c, test_device_install_params). Without a member, the set's own
+// are read ("SetupDiGetDeviceInstallParamsA function").
+void InstallParamsWantTheirExactSize()
+{
+    OneNode node({true, kIds});
+    if (!node.ready) {
+        return;
+    }
+    const DWORD exact = sizeof(SP_DEVINSTALL_PARAMS_A);
+    const struct {
+        SP_DEVINFO_DATA* record;
+        DWORD size;
+        bool ok;
+    } rows[] = {{&node.record, exact - 1, false},
+                {&node.record, exact + 1, false},
+                {&node.record, exact, true},
+                {nullptr, exact, true}};
+    for (const auto& row : rows) {
+        SP_DEVINSTALL_PARAMS_A params;
+        memset(&params, 0, sizeof params);
+        params.cbSize = row.size;
+        SetLastError(kSentinel);
+        const BOOL ret = SetupDiGetDeviceInstallParamsA(node.set, row.record, &params);
+        const bool windows = row.ok ? ret != FALSE : FailedWith(ret, ERROR_INVALID_USER_BUFFER);
+        // Wine keeps no parameters of the set's own, and refuses the call.
+        const bool wine = row.record == nullptr ? FailedWith(ret, ERROR_INVALID_PARAMETER) : windows;
+        FACT_OK_TODO_WINE(windows, wine,
+                          std::string(row.record != nullptr ? "a member's" : "the set's") +
+                              " install parameters with cbSize " + std::to_string(row.size) + ": " +
+                              (ret ? "read" : Hex(GetLastError())));
+    }
+}
+
 const Fact kFacts[] = {
     {"NodeWithoutThePropertyAnswersInvalidData", NodeWithoutThePropertyAnswersInvalidData},
     {"TooSmallABufferIsRefusedWithTheExactSize", TooSmallABufferIsRefusedWithTheExactSize},
@@ -787,6 +839,7 @@ const Fact kFacts[] = {
     {"ClassPropertiesNameTheNodesSetupClass", ClassPropertiesNameTheNodesSetupClass},
     {"InstanceIdIsAnsweredLikeAProperty", InstanceIdIsAnsweredLikeAProperty},
     {"NodeWithoutADriverHasNoDriverKey", NodeWithoutADriverHasNoDriverKey},
+    {"InstallParamsWantTheirExactSize", InstallParamsWantTheirExactSize},
     {"RemovedNodeKeepsItsIndexAndTheNextFollows", RemovedNodeKeepsItsIndexAndTheNextFollows},
     {"RemovedNodeIsGoneForEveryCallAboutIt", RemovedNodeIsGoneForEveryCallAboutIt},
     {"RemovedNodeIsNotInASetOpenedAfterwards", RemovedNodeIsNotInASetOpenedAfterwards},

@@ -230,11 +230,29 @@ std::string g_scratch;  // folder for the captured output
 std::string g_decoy;
 int g_runsBesideDecoy = 0;
 
+// After a removal hwpurge reads the member's install parameters, and when
+// the member is gone for that call (Wine answers ERROR_NO_SUCH_DEVINST) the
+// set's own ("SetupDiGetDeviceInstallParamsA function": no member, the set's
+// parameters). Wine refuses the set's with ERROR_INVALID_PARAMETER, and
+// hwpurge reports that once a run. Windows must not: this report is taken
+// out of standard error on Wine alone, the way Wine marks a test todo_wine.
+std::string WithoutWinesInstallParamsReport(const std::string& err)
+{
+    const std::string report = "hwpurge: GetDeviceInstallParams(set) failed with error 87";
+    const size_t at = err.find(report);
+    if (!testnodes::OnWine() || at == std::string::npos || (at != 0 && err[at - 1] != '\n')) {
+        return err;
+    }
+    const size_t end = err.find("\r\n", at);
+    return err.substr(0, at) + (end == std::string::npos ? std::string() : err.substr(end + 2));
+}
+
 // Runs `program` with exactly `commandLine` (see checkrun::RunCaptured), and
 // checks that the decoy outlived the run.
 Run RunProgram(const std::string& program, const std::string& commandLine, DWORD timeoutMs = 60000)
 {
-    const Run run = checkrun::RunCaptured(program, commandLine, g_scratch, "", timeoutMs);
+    Run run = checkrun::RunCaptured(program, commandLine, g_scratch, "", timeoutMs);
+    run.err = WithoutWinesInstallParamsReport(run.err);
     Check(run.started, run.why);
     if (!g_decoy.empty() && Listed(ListNodes(), g_decoy)) {
         ++g_runsBesideDecoy;

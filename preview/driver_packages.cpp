@@ -1,4 +1,4 @@
-#include "removal/driver_packages.h"
+#include "preview/driver_packages.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "removal/json_writer.h"
+#include "preview/json_writer.h"
 
 #include <climits>
 
