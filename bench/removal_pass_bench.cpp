@@ -14,8 +14,8 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/host/simulated_windows.h"
-#include "removal/hardware_id.h"
 #include "preview/preview_devices.h"
+#include "removal/hardware_id.h"
 #include "removal/remove_devices.h"
 
 namespace {

@@ -1,7 +1,8 @@
 // The simulated registry functions, for the one kind of key the programs
 // open: a node's driver key, from SetupDiOpenDevRegKey. They answer with
-// their result, as Windows' registry functions do, and leave the thread's
-// last error alone.
+// their result, as Windows' registry functions do (Learn: RegQueryValueExA
+// function, RegCloseKey function). Assumption: they leave the thread's last
+// error alone.
 #include <cstring>
 #include <memory>
 
@@ -36,17 +37,27 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                       lpcbData != nullptr ? *lpcbData : 0);
         return status;
     };
+    // Assumption: as RegCloseKey answers a handle it does not know (Wine:
+    // test_reg_close_key).
     if (key == nullptr) {
         return answer(ERROR_INVALID_HANDLE);
     }
-    // The size may be left out only when the data is.
+    // Learn: RegQueryValueExA function: lpReserved must be NULL, and the size
+    // may be left out only when the data is. Refused forms.
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
         return answer(ERROR_INVALID_PARAMETER);
     }
+    // Scripted: regvalue@K.
     if (state.faults.valueFailAt == index) {
         return answer(static_cast<LSTATUS>(state.faults.valueError));
     }
+    // Names compare without regard to ASCII case. Learn: Structure of the
+    // Registry says so of key names; for value names, and for letters beyond
+    // ASCII, it is an assumption.
     const auto found = key->key->values.find(hwsim::FoldedName(lpValueName != nullptr ? lpValueName : ""));
+    // Learn: RegQueryValueExA function; Wine: test_query_value_ex. Assumption:
+    // *lpcbData is left alone, which Learn leaves undefined (Windows sets 0
+    // when lpData is NULL: Wine: test_query_value_ex).
     if (found == key->key->values.end()) {
         return answer(ERROR_FILE_NOT_FOUND);
     }
@@ -55,18 +66,23 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
     if (lpType != nullptr) {
         *lpType = value.type;
     }
+    // Learn: RegQueryValueExA function; Wine: test_query_value_ex.
     if (lpData == nullptr) {
         if (lpcbData != nullptr) {
             *lpcbData = size;
         }
         return answer(ERROR_SUCCESS);
     }
+    // Learn: RegQueryValueExA function (the size needed); Wine:
+    // test_string_termination (the error).
     if (*lpcbData < size) {
         *lpcbData = size;
         return answer(ERROR_MORE_DATA);
     }
     if (size != 0) {
         // The value's own bytes: a string's terminator is among them.
+        // Assumption: a string stored without one is copied as it is; Windows
+        // adds it when there is room (Wine: test_string_termination).
         memcpy(lpData, value.data.data(), size);  // NOLINT(bugprone-not-null-terminated-result)
     }
     *lpcbData = size;
@@ -77,6 +93,7 @@ LSTATUS RegCloseKey(HKEY hKey)
 {
     hwsim::MachineState& state = hwsim::BootedMachine(__func__);
     hwsim::OpenKey* key = hwsim::FindKey(hKey);
+    // Wine: test_reg_close_key (a NULL handle).
     if (key == nullptr) {
         hwsim::Record(Op::RegCloseKey, hwsim::kNever, 0, false, hKey);
         return ERROR_INVALID_HANDLE;

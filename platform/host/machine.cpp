@@ -114,7 +114,15 @@ void SetDatabase(const std::vector<Node>& nodes)
 
 void SetDriverKeys(const DriverKeys& keys)
 {
-    Machine().driverKeys = keys;
+    // Key and value names are looked up folded, as the registry compares them.
+    DriverKeys folded;
+    for (const auto& key : keys) {
+        DriverKey& copy = folded[FoldedName(key.first)];
+        for (const auto& value : key.second.values) {
+            copy.values[FoldedName(value.first)] = value.second;
+        }
+    }
+    Machine().driverKeys = folded;
 }
 
 const std::vector<Node>& Database()

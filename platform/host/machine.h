@@ -26,17 +26,17 @@ const size_t kCallsPerNode = 32;
 // Faults the tests can script. Node indexes are member indexes of the set.
 struct Faults {
     // Grouped by size, so that the record stays small.
-    long enumStopAt = kNever;           // the enumeration stops at this index with enumStopError
-    long readFailAt = kNever;           // every read of this node fails with readError
-    long growAt = kNever;               // this node's list grows after each size answer, growTimes times
-    long removeFailAt = kNever;         // the class installer fails at this node (or every node: removeFailsAll)
-    long restartAt = kNever;            // the removal of this node waits for a restart (restartAll: of every node)
+    long enumStopAt = kNever;    // the enumeration stops at this index with enumStopError
+    long readFailAt = kNever;    // every read of this node fails with readError
+    long growAt = kNever;        // this node's list grows after each size answer, growTimes times
+    long removeFailAt = kNever;  // the class installer fails at this node (or every node: removeFailsAll)
+    long restartAt = kNever;     // the removal of this node waits for a restart (restartAll: of every node)
     // Reading this member's install parameters (installParamsFailsAll: every
     // member's) fails with installParamsError.
     long installParamsFailAt = kNever;
-    long detailsFailAt = kNever;        // this node's reads but of its hardware IDs fail with detailsError
-    long driverKeyFailAt = kNever;      // opening this node's driver key fails with driverKeyError
-    long valueFailAt = kNever;          // reading a value of this node's driver key fails with valueError
+    long detailsFailAt = kNever;    // this node's reads but of its hardware IDs fail with detailsError
+    long driverKeyFailAt = kNever;  // opening this node's driver key fails with driverKeyError
+    long valueFailAt = kNever;      // reading a value of this node's driver key fails with valueError
     // The configuration manager's answer for the node at this database
     // position: status flags added to a started node's, a problem (with
     // DN_HAS_PROBLEM), or a CONFIGRET instead of an answer.

@@ -14,6 +14,10 @@
 //   scope and the current hardware profile (0), opened with rights beyond
 //   KEY_READ or without KEY_QUERY_VALUE (another scope, DIREG_BOTH or a key
 //   type of 0: ERROR_INVALID_FLAGS, as Windows).
+// - SetupDiCallClassInstaller: a null record (Windows calls the class's
+//   installers for the whole set).
+// - SetupDiGetDeviceInstallParamsA: no parameters block, or a record that
+//   names no member of the set (a null record reads the set's own).
 // - RegQueryValueExA: a reserved pointer, or data without a size.
 // - LocalAlloc: any kind of block but LMEM_FIXED, with or without
 //   LMEM_ZEROINIT (LPTR).
@@ -30,7 +34,13 @@
 // nodes do not hold (any but SPDRP_HARDWAREID, SPDRP_CLASS, SPDRP_CLASSGUID,
 // SPDRP_DEVICEDESC, SPDRP_FRIENDLYNAME, SPDRP_MFG, SPDRP_DRIVER) is answered
 // as missing (ERROR_INVALID_DATA); CM_Get_DevNode_Status refuses null
-// pointers (CR_INVALID_POINTER) and flags (CR_INVALID_FLAG).
+// pointers (CR_INVALID_POINTER), flags (CR_INVALID_FLAG) and a DevInst that
+// names no node (CR_INVALID_DEVNODE).
+//
+// In the simulated functions each answer cites its source where it is made:
+// "Learn:" a Microsoft Learn page, "Wine:" a check of Wine's conformance
+// tests that is not todo_wine, "Assumption:" what has neither, "Scripted:"
+// a fault the tests ask for. docs/simulated-windows.md lists the assumptions.
 #pragma once
 
 #include "platform/host/boot.h"              // Reset, Boot

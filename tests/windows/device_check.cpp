@@ -797,16 +797,18 @@ void CasePreview(UINT codePage)
         const testnodes::Details* details;
         std::string textDetails;  // what the text line says of them
         std::string jsonDetails;  // ...and the JSON
+        std::string summaryName;  // ...and the summary
     } plan[] = {
         {&kPortsClass, "PV_SECOND", p + "PV\\OTHER" + nul + p + "PV\\KIVO_4100" + nul, p + "PV\\KIVO_4100",
-         p + "PV\\KIVO_4100", "", &port, namedPort, portJson},
+         p + "PV\\KIVO_4100", "", &port, namedPort, portJson, " \"HWPURGE check port\""},
         {&kUsbClass, "PV_CASE", Lower(p) + "pv\\kivo_720" + nul, Lower(p) + "pv\\kivo_720", Lower(p) + "pv\\kivo_720",
-         "", &device, namedDevice, ",\"name\":\"HWPURGE check device\",\"manufacturer\":null,\"driver\":" + package},
+         "", &device, namedDevice, ",\"name\":\"HWPURGE check device\",\"manufacturer\":null,\"driver\":" + package,
+         " \"HWPURGE check device\""},
         // A character beyond ASCII, which the JSON gives in UTF-8. Its class
         // is unknown to the machine, so it has no name, and no driver key.
         {&kCheckClass, "PV_ACCENT", "", "", "", "", nullptr, " no name, no driver package",
-         ",\"name\":null,\"manufacturer\":null,\"driver\":null"},
-        {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", "", &device, "", ""},
+         ",\"name\":null,\"manufacturer\":null,\"driver\":null", ""},
+        {&kHidClass, "PV_NOT", p + "PV\\KIV" + nul, "", "", "", &device, "", "", ""},
     };
     const std::string beyondAscii = NonAsciiCharacter();
     plan[2].match = p + "PV\\KIVO_" + beyondAscii;
@@ -820,6 +822,7 @@ void CasePreview(UINT codePage)
 
     std::string text;
     std::string json = "{\"identifier\":" + JsonText(p + "PV\\KIVO_") + ",\"devices\":[";
+    std::string summary = p + "PV\\KIVO_: 3 device nodes would be removed";
     std::string removalOut = kBanner;
     std::vector<std::string> gone;
     std::vector<DEVINST> handles;
@@ -831,7 +834,12 @@ void CasePreview(UINT codePage)
             const Description d = Describe(node.instanceId);
             printf("note: %s: class \"%s\" %s, CM_Get_DevNode_Status answers 0x%02lX\n", node.instanceId.c_str(),
                    d.className.c_str(), d.classGuid.c_str(), static_cast<unsigned long>(d.status));
+            // Only "no such device instance" is "not present"; any other
+            // failure would be a state the preview cannot give.
             const bool present = d.status == CR_SUCCESS;
+            Check(present || d.status == CR_NO_SUCH_DEVINST,
+                  node.instanceId + ": the configuration manager answers neither success nor CR_NO_SUCH_DEVINST");
+            summary += (gone.empty() ? ": " : ", ") + node.instanceId + planned.summaryName;
             text += "[" + planned.match + "] " + node.instanceId + " (class";
             text += d.className.empty() ? "" : " " + d.className;
             text += d.classGuid.empty() ? "" : " " + d.classGuid;
@@ -856,6 +864,12 @@ void CasePreview(UINT codePage)
 
     CheckRun(RunProgram(g_preview, "hwpurge-preview.exe " + p + "PV\\KIVO_"), text, "", 1, "preview");
     CheckRun(RunProgram(g_preview, "hwpurge-preview.exe --json " + p + "PV\\KIVO_"), json, "", 1, "preview --json");
+    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe --summary " + p + "PV\\KIVO_"), summary + "\r\n", "", 1,
+             "preview --summary");
+    // hwpurge-check.inf is no third-party package name, and a node that is
+    // not listed uses it.
+    CheckRun(RunProgram(g_preview, "hwpurge-preview.exe --unused-packages " + p + "PV\\KIVO_"), "", "", 1,
+             "preview --unused-packages");
     CheckLeft(before, {}, "the preview");
 
     CheckRemovalRun(RunProgram(g_hwpurge, "hwpurge.exe " + p + "PV\\KIVO_"), removalOut, before, gone,
