@@ -60,7 +60,7 @@ void NoteRestart(HDEVINFO set, SP_DEVINFO_DATA* record, RemovalRun* run)
     // flags are then "set in the Install Parameter block of the device
     // information set" ("SetupDiRemoveDevice function"): a removal that
     // sets them there counts (one that finds them set already cannot be told
-    // apart; the count is then a least one).
+    // apart; the count is then at least one).
     bool whole = false;
     if (!NeedsRestart(set, nullptr, &whole)) {
         if (!run->setUnreadReported) {
