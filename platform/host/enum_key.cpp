@@ -273,25 +273,6 @@ bool TakeEntry(EnumReading* r, const Entry& entry)
     return true;
 }
 
-// The line break the file's first line ends with, in the file's encoding.
-std::string LineBreakOf(const std::string& bytes, const ExportText& text)
-{
-    const size_t width = text.utf16 ? 2 : 1;
-    std::string lineBreak;
-    if (!text.lines.empty()) {
-        const Line& first = text.lines[0];
-        size_t at = first.end;
-        while (at >= first.begin + width && (bytes[at - width] == '\n' || bytes[at - width] == '\r')) {
-            at -= width;
-        }
-        lineBreak = bytes.substr(at, first.end - at);
-    }
-    if (lineBreak.empty()) {
-        lineBreak = text.utf16 ? std::string("\r\0\n\0", 4) : std::string("\r\n");
-    }
-    return lineBreak;
-}
-
 bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, Failure* failure)
 {
     ExportText text;
@@ -309,8 +290,6 @@ bool ReadEnumKey(const std::string& bytes, UINT codePage, DeviceDatabase* out, F
     r.unicode = reader.Unicode();
     r.out = out;
     r.failure = failure;
-    out->layout.utf16 = text.utf16;
-    out->layout.lineBreak = LineBreakOf(bytes, text);
     Entry entry;
     for (;;) {
         const Step step = reader.Next(&entry, failure);

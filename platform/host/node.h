@@ -70,8 +70,6 @@ struct ExportLayout {
     // For each driver key (by folded name), the ranges that hold its lines:
     // Windows deletes a removed node's driver key with it.
     std::map<std::string, std::vector<ByteRange>> driverKeyLines;
-    bool utf16 = false;     // the file is UTF-16LE
-    std::string lineBreak;  // the file's line break, in its encoding
 };
 
 // Builds a node whose hardware-ID property holds `ids`, each NUL-terminated,
