@@ -208,9 +208,25 @@ void CheckPreview(const std::vector<hwsim::Node>& nodes, const hwsim::DriverKeys
     const std::string infs = Preview(nodes, keys, identifier, kPreviewUnusedPackages, &unused);
     const bool complete = unused.complete && unused.detailsComplete;
     Check(complete || infs.empty(), "no package is named to delete after an incomplete look");
+    // The packages of the nodes hwpurge keeps: their driver key's InfPath, as
+    // text up to its NUL (a value of another type names no package).
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const auto key = keys.find(hwsim::FoldedName(nodes[i].driver));
+        if (std::find(removed.begin(), removed.end(), static_cast<long>(i)) != removed.end() || key == keys.end()) {
+            continue;
+        }
+        const auto inf = key->second.values.find("infpath");
+        if (inf != key->second.values.end() && (inf->second.type == REG_SZ || inf->second.type == REG_EXPAND_SZ)) {
+            kept.push_back(hwsim::FoldedName(inf->second.data.substr(0, inf->second.data.find('\0'))));
+        }
+    }
     for (size_t start = 0; start < infs.size();) {
         const size_t end = infs.find('\n', start);
-        Check(end != std::string::npos && IsOemInf(infs.substr(start, end - start)), "only oemNN.inf packages");
+        const std::string inf = infs.substr(start, end - start);
+        Check(end != std::string::npos && IsOemInf(inf), "only oemNN.inf packages");
+        Check(std::find(kept.begin(), kept.end(), hwsim::FoldedName(inf)) == kept.end(),
+              "no package a node hwpurge keeps uses is named to delete");
         start = end == std::string::npos ? infs.size() : end + 1;
     }
     for (const PreviewResult* other : {&text, &summary, &unused}) {

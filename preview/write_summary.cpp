@@ -151,11 +151,12 @@ void WriteSummaryLine(const PreviewRun& run, const char* identifier, bool comple
     char tailText[320];
     Line tail = {tailText, 0, sizeof tailText};
     tail.length = FormatRestartClause(run, tail.text, tail.capacity);
-    // What made the look incomplete: the failure that ended the walk, else
-    // the run's first.
+    // What made the look incomplete: the failure that ended the walk (the
+    // walk's last: one counting another node's package may come before it),
+    // else the run's first.
     const Failure* reason = nullptr;
     if (!complete && walkFailures.count != 0) {
-        reason = &walkFailures.slots[0];
+        reason = &walkFailures.slots[walkFailures.count - 1];
     } else if (run.failureCount != 0) {
         reason = &run.firstFailure;
     }

@@ -33,8 +33,9 @@ const NamedCode kSetupCodes[] = {
     {ERROR_NOT_INSTALLED, "ERROR_NOT_INSTALLED"},
 };
 
-// The answers CM_Get_DevNode_Status can give besides success and "no such
-// device instance", by their names in cfgmgr32.h.
+// Names of CONFIGRET values, as cfgmgr32.h gives them, for those a failure
+// to read a node's status seems likeliest to bring; Learn's page on
+// CM_Get_DevNode_Status lists none. Others are written by value alone.
 const NamedCode kConfigRets[] = {
     {CR_OUT_OF_MEMORY, "CR_OUT_OF_MEMORY"},
     {CR_INVALID_POINTER, "CR_INVALID_POINTER"},

@@ -90,13 +90,14 @@ TEST(Program, ArgumentsOutputAndExitStatus)
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
          0},
         // As Wine answers: no member's install parameters after its removal,
-        // and none of the set's own. Reported once, and no restart line.
+        // and none of the set's own. Reported once; Windows said nothing.
         {"install parameters answered as Wine does",
          {"USB\\VID_1A2B&PID_4100"},
          {"HWPURGE_SIM_FAULTS=restart,installparams=0xE000020B,setinstallparams=87"},
          kBanner + RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200") + RemovalLine("usb\\vid_1a2b&pid_4100&mi_01") +
              RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00"),
-         "hwpurge: GetDeviceInstallParams(set) failed with error 87: The parameter is incorrect.\n",
+         "hwpurge: GetDeviceInstallParams(set) failed with error 87: The parameter is incorrect.\n"
+         "hwpurge: 3 device nodes may be removed only when Windows restarts\n",
          0},
         // A lead byte closing the identifier counts as its end only in a
         // double-byte code page; a setting that is not just a number is

@@ -52,9 +52,10 @@ bool ParseFaults(const std::string& script, Faults* faults, std::string* reason)
             faults->removeFailAt = index;
             faults->removeFailsAll = index == kNever;
             faults->removeError = code;
-        } else if (name == "restart") {
+        } else if (name == "restart" || name == "restartset") {
             faults->restartAt = index;
             faults->restartAll = index == kNever;
+            faults->restartSetOnly = name == "restartset";
             if (equals != std::string::npos) {
                 faults->restartFlags = code;
             }

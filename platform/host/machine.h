@@ -71,6 +71,7 @@ struct Faults {
     int growTimes = 0;
     bool removeFailsAll = false;
     bool restartAll = false;
+    bool restartSetOnly = false;  // the restart flags go to the set's own parameters alone
     bool installParamsFailsAll = false;
     // Wine's answer for a zero-byte property: "too small, 0 bytes needed".
     bool zeroByteAnswersInsufficient = false;

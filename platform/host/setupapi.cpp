@@ -425,11 +425,13 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoS
         // nothing to stop. Wine: test_call_class_installer and
         // test_register_device_info (the node is gone). Assumption: the flag
         // is DI_NEEDREBOOT (Learn: SP_DEVINSTALL_PARAMS_A structure), set in
-        // the member's parameters as well as the set's; the record's DevInst
-        // is left as it was.
+        // the member's parameters as well as the set's (scripted: restartset,
+        // the set's alone); the record's DevInst is left as it was.
         hwsim::Node& node = hwsim::MemberNode(set, index);
         if ((state.faults.restartAll || state.faults.restartAt == index) && node.present) {
-            set->installFlags[static_cast<size_t>(index)] |= state.faults.restartFlags;
+            if (!state.faults.restartSetOnly) {
+                set->installFlags[static_cast<size_t>(index)] |= state.faults.restartFlags;
+            }
             set->setFlags |= state.faults.restartFlags;
         }
         node.removed = true;
