@@ -135,7 +135,7 @@ bool ReportFailure(const char* operationName)
     return false;
 }
 
-bool ReportConfigManagerFailure(const char* operationName, CONFIGRET result)
+void ReportConfigManagerFailure(const char* operationName, CONFIGRET result)
 {
     const char* name = nullptr;
     for (const NamedCode& known : kConfigRets) {
@@ -153,5 +153,4 @@ bool ReportConfigManagerFailure(const char* operationName, CONFIGRET result)
     if (g_sink != nullptr) {
         g_sink(operationName, result, true, name, g_sinkContext);
     }
-    return false;
 }

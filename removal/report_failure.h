@@ -14,8 +14,8 @@ bool ReportFailure(const char* operationName);
 // Reports a configuration manager function that answered `result`, a
 // CONFIGRET rather than a last-error code: one line on standard error with
 // the value in hex and its CR_ name where known. Leaves the last-error code
-// alone, and returns false.
-bool ReportConfigManagerFailure(const char* operationName, CONFIGRET result);
+// alone.
+void ReportConfigManagerFailure(const char* operationName, CONFIGRET result);
 
 // Where a report goes besides standard error. `code` is a last-error code,
 // or a CONFIGRET when `configRet` is set; `text` is the system's text on one

@@ -240,7 +240,7 @@ std::string RandomExport(std::mt19937* random, int count, std::vector<std::u16st
                          PackageOf* packageOf = nullptr)
 {
     // The same package may be named in either case.
-    const char* const infs[] = {"oem7.inf", "OEM7.INF", "oem12.inf", "usb.inf"};
+    const char* const infs[] = {"oem90.inf", "OEM90.INF", "oem12.inf", "usb.inf"};
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
     std::string classKeys;
     for (int i = 0; i < count; ++i) {
@@ -403,6 +403,19 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          3,
          "1 device node would be removed; some details could not be read",
          "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"},
+        {"a listed node's driver key cannot be opened",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=driverkey@2=5"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: OpenDevRegKey(DRV) failed with error 5: Access is denied.\n"},
+        {"no memory to count a listed node's package",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=alloc@13"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: LocalAlloc failed with error 8: Not enough memory resources are available to process this "
+         "command.\n"},
         // Nothing listed uses a package: an unfinished count of others is
         // no reason to fail a detection.
         {"another node's driver key cannot be opened, nothing matches",
@@ -612,6 +625,9 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     ASSERT_EQ(document["driverPackages"].size(), 1u);
     EXPECT_EQ(document["driverPackages"][0]["otherNodes"], nullptr);
     EXPECT_EQ(document["detailsComplete"], false);
+    EXPECT_NE(Preview({"USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=enum@2=0xE000020B"})
+                  .out.find(": used by 1 listed node and an unknown number of other nodes\n"),
+              std::string::npos);
 
     // No memory for the first listed node's instance ID (block 7: the
     // identifier's conversion and the lists read up to it take blocks 0-3,
@@ -689,7 +705,10 @@ TEST(DriverPackages, CountsEveryNameOnceWhateverItsCaseAndHowMany)
                 std::transform(inf.begin(), inf.end(), inf.begin(), [](char c) { return c >= 'a' ? c - 32 : c; });
             }
             // Every seventh name is used by a listed node in the last round.
-            ASSERT_NE(CountPackageUse(&tally, inf.data(), inf.size(), round == 2 && i % 7 == 0), nullptr);
+            // The byte after the name differs from round to round: it is no
+            // part of the name.
+            const std::string bytes = inf + static_cast<char>('a' + round);
+            ASSERT_NE(CountPackageUse(&tally, bytes.data(), inf.size(), round == 2 && i % 7 == 0), nullptr);
         }
     }
     EXPECT_EQ(tally.count, static_cast<DWORD>(names));
@@ -734,6 +753,7 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
         {"\xE0\x80\x80", r + r + r},          // overlong
         {"\xED\xA0\x80", r + r + r},          // a surrogate
         {"\xF5\x80\x80\x80", r + r + r + r},  // past U+10FFFF
+        {"\xF4\x90\x80\x80", r + r + r + r},  // U+110000
         {"\xE2\x82x", r + r + "x"},           // cut short
         {"\xF0\x9F\x98", r + r + r},          // cut by the length
     };
@@ -789,18 +809,95 @@ TEST(Preview, SummaryStaysOneLineWithinItsLimit)
             ASSERT_NE(more, std::string::npos) << out;
             const auto named = static_cast<size_t>(std::count(out.begin(), out.end(), ','));
             EXPECT_EQ(out.substr(more), ", and " + std::to_string(300 - named) + " more\n");
-            // The next label would not have fitted.
-            EXPECT_GT(out.size() + std::string(", USB\\LONG\\299 ").size() + shown.size(), 2001u);
         }
     }
+    // A name of lead bytes alone is cut after whole characters in 932 (96
+    // bytes), after 97 bytes in 1252.
+    for (UINT acp : {932u, 1252u}) {
+        hwsim::Reset();
+        hwsim::SetAnsiCodePage(acp);
+        TakeNarrowCodePage();
+        std::vector<hwsim::Node> nodes = {hwsim::MakeNode("USB\\LEAD\\0", "", false, {"USB\\KIVO_LEAD"})};
+        nodes[0].friendlyName = std::string(120, '\x82');
+        hwsim::SetDatabase(nodes);
+        PreviewResult result = {};
+        ::testing::internal::CaptureStdout();
+        PreviewDevicesByHardwareId("USB\\KIVO_LEAD", kPreviewSummary, &result);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+                  "USB\\KIVO_LEAD: 1 device node would be removed: USB\\LEAD\\0 \"" +
+                      std::string(acp == 932 ? 96 : 97, '\x82') + "...\"\n");
+    }
+    // As many labels as fit: the next one, with the count after it, would
+    // not have. The identifier grows a byte at a time, so that one of the
+    // lines comes to exactly 2,000 characters.
+    hwsim::Reset();
+    TakeNarrowCodePage();
+    std::vector<hwsim::Node> nodes;
+    for (int i = 0; i < 40; ++i) {
+        nodes.push_back(hwsim::MakeNode("USB\\" + std::string(60, 'p') + "\\" + std::to_string(i + 10), "", false,
+                                        {"USB\\KIVO_FIT" + std::string(100, 'y')}));
+    }
+    hwsim::SetDatabase(nodes);
+    for (size_t grown = 0; grown < 70; ++grown) {
+        PreviewResult result = {};
+        ::testing::internal::CaptureStdout();
+        PreviewDevicesByHardwareId(("USB\\KIVO_FIT" + std::string(grown, 'y')).c_str(), kPreviewSummary, &result);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        const size_t more = out.rfind(", and ");
+        ASSERT_NE(more, std::string::npos) << out;
+        const auto named = static_cast<size_t>(std::count(out.begin(), out.end(), ','));
+        EXPECT_EQ(out.substr(more), ", and " + std::to_string(40 - named) + " more\n");
+        const std::string next =
+            out.substr(0, more) + ", " + nodes[named].instanceId + ", and " + std::to_string(40 - named - 1) + " more";
+        EXPECT_LE(out.size() - 1, 2000u);
+        EXPECT_GT(next.size(), 2000u) << grown;
+    }
+}
+
+// Only third-party packages are named for deletion: oem, digits, .inf, in
+// any case of the ASCII letters.
+TEST(Preview, UnusedPackagesAreThirdPartyOnes)
+{
+    hwsim::Reset();
+    TakeNarrowCodePage();
+    const char* const infs[] = {"oem109.inf", "OEM9.INF", "Oem0.Inf",  "oem.inf", "oem1x.inf",
+                                "xoem1.inf",  "oem1.in",  "oem1.inf0", "usb.inf", "oem2.infx"};
+    std::vector<hwsim::Node> nodes;
+    hwsim::DriverKeys keys;
+    for (const char* inf : infs) {
+        const std::string name = "{36fc9e60-c465-11cf-8056-444553540000}\\" + std::to_string(nodes.size());
+        nodes.push_back(hwsim::MakeNode("USB\\INF\\" + std::string(inf), "", false, {"USB\\KIVO_INF"}));
+        nodes.back().driver = name;
+        keys[name].values["InfPath"] = {REG_SZ, std::string(inf) + '\0'};
+    }
+    hwsim::SetDatabase(nodes);
+    hwsim::SetDriverKeys(keys);
+    PreviewResult result = {};
+    ::testing::internal::CaptureStdout();
+    PreviewDevicesByHardwareId("USB\\KIVO_INF", kPreviewUnusedPackages, &result);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "oem109.inf\nOEM9.INF\nOem0.Inf\n");
 }
 
 // In the process: no class installer call, nothing removed, every block and
 // key given back, whichever allocation fails.
 TEST(Preview, ChangesNothingAndLeaksNothingWhateverFails)
 {
-    const hwsim::DeviceDatabase sample = hwsim::SampleMachine();
-    for (long failing = -1; failing < 72; ++failing) {
+    // Values longer than the room they are first read into: a listed node's
+    // provider (oem12.inf's) and another node's INF name (msmouse.inf's).
+    hwsim::DeviceDatabase sample = hwsim::SampleMachine();
+    for (auto& key : sample.driverKeys) {
+        const std::string inf = key.second.values["infpath"].data;
+        if (inf == std::string("oem12.inf", 10)) {
+            key.second.values["providername"].data = std::string(300, 'P') + '\0';
+        } else if (inf == std::string("msmouse.inf", 12)) {
+            key.second.values["infpath"].data = std::string(300, 'm') + ".inf" + '\0';
+        }
+    }
+    for (long run = -1; run < 160; ++run) {
+        // Each allocation failing in turn, in JSON and in text (whose
+        // writing allocates nothing, so that every failure is a report).
+        const long failing = run / 2;
+        const PreviewFormat format = run % 2 == 0 ? kPreviewJson : kPreviewText;
         hwsim::Reset();
         hwsim::SetDatabase(sample.nodes);
         hwsim::SetDriverKeys(sample.driverKeys);
@@ -811,10 +908,22 @@ TEST(Preview, ChangesNothingAndLeaksNothingWhateverFails)
         PreviewResult result = {};
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        PreviewDevicesByHardwareId("USB\\VID_1A2B", kPreviewJson, &result);
+        PreviewDevicesByHardwareId("USB\\VID_1A2B", format, &result);
         const std::string out = ::testing::internal::GetCapturedStdout();
-        ::testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(Json::accept(out)) << "allocation " << failing << ": " << out;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(format == kPreviewText || Json::accept(out)) << "allocation " << failing << ": " << out;
+        // An allocation that failed was reported.
+        const std::vector<hwsim::Call> allocations = hwsim::CallsOf(hwsim::Op::LocalAlloc);
+        const bool failed =
+            std::any_of(allocations.begin(), allocations.end(), [](const hwsim::Call& c) { return !c.ok; });
+        EXPECT_TRUE(format == kPreviewJson ||
+                    failed == (err.find("hwpurge: LocalAlloc failed with error 8") != std::string::npos))
+            << "allocation " << failing << ": " << err;
+        // Every driver key opened was closed.
+        const std::vector<hwsim::Call> opened = hwsim::CallsOf(hwsim::Op::OpenDevRegKey);
+        EXPECT_EQ(
+            static_cast<size_t>(std::count_if(opened.begin(), opened.end(), [](const hwsim::Call& c) { return c.ok; })),
+            hwsim::CallsOf(hwsim::Op::RegCloseKey).size());
         EXPECT_TRUE(hwsim::CallsOf(hwsim::Op::CallClassInstaller).empty());
         EXPECT_EQ(hwsim::RemainingInstanceIds().size(), hwsim::Database().size());
         EXPECT_EQ(hwsim::OutstandingBlocks(), 0u) << "allocation " << failing;
