@@ -31,8 +31,8 @@ MachineState& BootedMachine(const char* caller)
 void ResetMachine()
 {
     MachineState& state = Machine();
-    for (void* block : state.blocks) {
-        free(block);
+    for (const auto& block : state.blocks) {
+        free(block.first);
     }
     for (DeviceSet* set : state.sets) {
         delete set;
@@ -89,16 +89,25 @@ void* AllocateBlock(size_t bytes)
     auto* block = static_cast<char*>(calloc(total == 0 ? 1 : total, 1));
     if (block != nullptr) {
         past.copy(block + bytes, past.size());
-        state.blocks.insert(block);
+        state.blocks[block] = bytes;
     }
     return block;
 }
 
 bool FreeBlock(void* block)
 {
-    if (Machine().blocks.erase(block) == 0) {
+    MachineState& state = Machine();
+    const auto found = state.blocks.find(block);
+    if (found == state.blocks.end()) {
         return false;
     }
+    const std::string& past = state.bytesPastBlocks;
+    if (!past.empty() &&
+        past.compare(0, past.size(), static_cast<const char*>(block) + found->second, past.size()) != 0) {
+        fprintf(stderr, "simulated Windows: the program wrote past a block of %zu bytes\n", found->second);
+        abort();
+    }
+    state.blocks.erase(found);
     free(block);
     return true;
 }

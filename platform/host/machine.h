@@ -135,8 +135,8 @@ struct MachineState {
     std::string startMessage;
     Faults faults;
     std::vector<Call> calls;
-    std::set<void*> blocks;
-    std::string bytesPastBlocks;  // written just past every block handed out
+    std::map<void*, size_t> blocks;  // each block the heap handed out, by its size
+    std::string bytesPastBlocks;     // written just past every block handed out
     std::set<DeviceSet*> sets;
     size_t destroyedSets = 0;
     std::set<OpenKey*> keys;
@@ -162,7 +162,9 @@ BOOL Fail(DWORD code);
 void Record(Op op, long index, DWORD size, bool ok, const void* block = nullptr, DWORD required = 0);
 // A local-heap block of `bytes` zero bytes; nullptr when memory runs out.
 void* AllocateBlock(size_t bytes);
-// False when `block` is none the heap handed out.
+// False when `block` is none the heap handed out. A block whose bytes past
+// its end (SetBytesPastBlocks) were overwritten stops the process with one
+// line on standard error: the program wrote past a block it was given.
 bool FreeBlock(void* block);
 // A node's device instance handle, as records carry it: its database
 // position plus one, so that 0 names no node.
