@@ -770,20 +770,22 @@ TEST(JsonWriter, ReplacesEachByteOutsideWellFormedUtf8)
 }
 
 // The summary stays one line within its limit whatever the machine holds: a
-// name with a line break, cut after whole characters (after 96 bytes in 932,
-// where 0x82 is a lead byte, 97 in 1252); an identifier too long.
+// name cut after whole characters (0x82 is a lead byte in 932, a character
+// of its own in 1252), control characters shown as '?', an identifier too
+// long.
 TEST(Preview, SummaryStaysOneLineWithinItsLimit)
 {
-    const std::string name = "N\r\n " + std::string(120, '\x82');
-    const std::string line = "USB\\KIVO: 1 device node would be removed: USB\\CUT\\0 \"N?? ";
+    const std::string lead(120, '\x82');
+    const std::string line = "USB\\KIVO: 1 device node would be removed: USB\\CUT\\0 \"";
     const struct {
         UINT acp;
+        std::string name;
         std::string identifier;
         std::string out;
     } cases[] = {
-        {932, "USB\\KIVO", line + std::string(92, '\x82') + "...\"\n"},
-        {1252, "USB\\KIVO", line + std::string(93, '\x82') + "...\"\n"},
-        {1252, "usb\\" + std::string(250, 'z'),
+        {932, lead, "USB\\KIVO", line + std::string(96, '\x82') + "...\"\n"},
+        {1252, "N\x1f\r\n" + lead, "USB\\KIVO", line + "N???" + std::string(93, '\x82') + "...\"\n"},
+        {1252, lead, "usb\\" + std::string(250, 'z'),
          "usb\\" + std::string(193, 'z') + "...: no device node would be removed\n"},
     };
     for (const auto& c : cases) {
@@ -791,7 +793,7 @@ TEST(Preview, SummaryStaysOneLineWithinItsLimit)
         hwsim::SetAnsiCodePage(c.acp);
         TakeNarrowCodePage();
         std::vector<hwsim::Node> nodes = {hwsim::MakeNode("USB\\CUT\\0", "", false, {"USB\\KIVO"})};
-        nodes[0].friendlyName = name;
+        nodes[0].friendlyName = c.name;
         hwsim::SetDatabase(nodes);
         PreviewResult result = {};
         ::testing::internal::CaptureStdout();
