@@ -83,7 +83,6 @@ void AppendReason(Line* line, const Failure& failure, size_t more)
 // ", and N more" (or "and N more" with no label before it).
 size_t FormatMore(char* out, size_t size, DWORD more, bool afterLabel)
 {
-    out[0] = '\0';
     const int written =
         more == 0 ? 0 : snprintf(out, size, "%sand %lu more", afterLabel ? ", " : "", static_cast<unsigned long>(more));
     return written > 0 ? static_cast<size_t>(written) : 0;

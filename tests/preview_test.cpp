@@ -409,6 +409,19 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          3,
          "1 device node would be removed; some details could not be read",
          "hwpurge: OpenDevRegKey(DRV) failed with error 5: Access is denied.\n"},
+        {"a listed node's INF name never fits the buffer it asks for",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=regvalue@2=234"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: RegQueryValueEx(InfPath) failed with error 234\n"},
+        {"no memory for a listed package's provider",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=alloc@15"},
+         3,
+         "1 device node would be removed; some details could not be read",
+         "hwpurge: LocalAlloc failed with error 8: Not enough memory resources are available to process this "
+         "command.\n"},
         {"no memory to count a listed node's package",
          {"USB\\VID_1A2B&PID_0720"},
          {"HWPURGE_SIM_FAULTS=alloc@13"},
@@ -476,7 +489,7 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          "hwpurge: CM_Get_DevNode_Status failed with CONFIGRET 0x00000033 (CR_ACCESS_DENIED)\n"},
         {"summary, the one node waits for a restart",
          {"--summary", "HID\\VID_046D"},
-         {"HWPURGE_SIM_FAULTS=problem@3=21"},
+         {"HWPURGE_SIM_FAULTS=status@3=0x400,problem@3=21"},
          4,
          "HID\\VID_046D: 1 device node would be removed: HID\\VID_046D&PID_C52B&MI_00\\8&1B2C3D4E&0&0000 "
          "\"HID-compliant mouse\" (waits for a restart); it waits for a restart",
@@ -559,8 +572,10 @@ TEST(Preview, TellsNodesWaitingForARestartApart)
         const char* err;
     } cases[] = {
         {"status@3=0x40000", 4, "waiting for a restart", ""},
-        {"problem@3=21", 4, "waiting for a restart", ""},
-        {"problem@3=1", 1, "present", ""},
+        {"status@3=0x400,problem@3=21", 4, "waiting for a restart", ""},
+        {"status@3=0x400,problem@3=1", 1, "present", ""},
+        // A problem number without DN_HAS_PROBLEM is no problem.
+        {"problem@3=21", 1, "present", ""},
         {"status@3=0x400", 1, "present", ""},
         {"devnode@3=13", 1, "not present", ""},
         {"devnode@3=0x33", 3, "state unknown",
@@ -579,7 +594,7 @@ TEST(Preview, TellsNodesWaitingForARestartApart)
     EXPECT_EQ(unknown["devices"][0]["failures"],
               Json::parse(R"([{"operation":"CM_Get_DevNode_Status","code":51,"text":"CR_ACCESS_DENIED"}])"));
     EXPECT_EQ(unknown["detailsComplete"], false);
-    const Json waiting = Json::parse(Preview({"--json", id}, {"HWPURGE_SIM_FAULTS=problem@3=21"}).out);
+    const Json waiting = Json::parse(Preview({"--json", id}, {"HWPURGE_SIM_FAULTS=status@3=0x400,problem@3=21"}).out);
     EXPECT_EQ(waiting["devices"][0]["present"], true);
     EXPECT_EQ(waiting["devices"][0]["waitingForRestart"], true);
     // Beside nodes that are not waiting, there is something to remove.
@@ -639,6 +654,9 @@ TEST(Preview, JsonNamesEachNodeAndStaysValidAfterAFailure)
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0]["instanceId"], nullptr);
     EXPECT_EQ(devices[0]["class"], "Image");
+    // The same block in text, which converts nothing before it.
+    EXPECT_EQ(Preview({"USB\\VID_1A2B&PID_4100"}, {"HWPURGE_SIM_FAULTS=alloc@5"}).out.substr(0, 67),
+              "[USB\\VID_1A2B&PID_4100&REV_0200] (instance ID unknown) (class Image");
     EXPECT_EQ(devices[0]["failures"], Json::parse(R"([{"operation":"LocalAlloc","code":8,
         "text":"Not enough memory resources are available to process this command."}])"));
     EXPECT_FALSE(devices[1].contains("failures"));
@@ -700,7 +718,7 @@ TEST(DriverPackages, CountsEveryNameOnceWhateverItsCaseAndHowMany)
     const int names = 1000;
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < names; ++i) {
-            std::string inf = "oem" + std::to_string(i) + ".inf";
+            std::string inf = "oem" + std::to_string(i) + "az.inf";
             if (round == 1) {
                 std::transform(inf.begin(), inf.end(), inf.begin(), [](char c) { return c >= 'a' ? c - 32 : c; });
             }
@@ -714,7 +732,7 @@ TEST(DriverPackages, CountsEveryNameOnceWhateverItsCaseAndHowMany)
     EXPECT_EQ(tally.count, static_cast<DWORD>(names));
     int listed = 0;
     for (const DriverPackage* package = tally.firstListed; package != nullptr; package = package->nextListed) {
-        EXPECT_EQ(package->inf, "oem" + std::to_string(listed * 7) + ".inf");
+        EXPECT_EQ(package->inf, "oem" + std::to_string(listed * 7) + "az.inf");
         EXPECT_EQ(package->listedNodes, 1u);
         EXPECT_EQ(package->otherNodes, 2u);
         ++listed;

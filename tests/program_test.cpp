@@ -89,6 +89,13 @@ TEST(Program, ArgumentsOutputAndExitStatus)
              RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00"),
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
          0},
+        // Install parameters with flags that ask for no restart.
+        {"a removal leaves other flags",
+         {"USB\\VID_1A2B&PID_0720"},
+         {"HWPURGE_SIM_FAULTS=restart=4"},
+         kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"),
+         "",
+         0},
         // As Wine answers: no member's install parameters after its removal,
         // and none of the set's own. Reported once; Windows said nothing.
         {"install parameters answered as Wine does",

@@ -46,12 +46,12 @@ CONFIGRET CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVIN
     *pulStatus = kStartedStatus;
     *pulProblemNumber = 0;
     // Scripted: status@P, problem@P. Learn: CM_Get_DevNode_Status function
-    // (the problem number is used only with DN_HAS_PROBLEM).
+    // (the problem number is used only with DN_HAS_PROBLEM, which status@P
+    // gives: a number without it is one a caller must not go by).
     if (state.faults.statusAt == position) {
         *pulStatus |= state.faults.statusFlags;
     }
     if (state.faults.problemAt == position) {
-        *pulStatus |= DN_HAS_PROBLEM;
         *pulProblemNumber = state.faults.problem;
     }
     return CR_SUCCESS;
