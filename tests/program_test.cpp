@@ -89,11 +89,13 @@ TEST(Program, ArgumentsOutputAndExitStatus)
              RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00"),
          "hwpurge: CallClassInstaller(REMOVE) failed with error 5: Access is denied.\n" + kElevationHint,
          0},
-        // Install parameters with flags that ask for no restart.
+        // Install parameters with flags that ask for no restart, on the
+        // KIVO 4100 in use.
         {"a removal leaves other flags",
-         {"USB\\VID_1A2B&PID_0720"},
+         {"usb\\vid_1a2b&pid_4100"},
          {"HWPURGE_SIM_FAULTS=restart=4"},
-         kBanner + RemovalLine("USB\\VID_1A2B&PID_0720&REV_0110"),
+         kBanner + RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200") + RemovalLine("usb\\vid_1a2b&pid_4100&mi_01") +
+             RemovalLine("USB\\VID_1A2B&PID_4100&REV_0200&MI_00"),
          "",
          0},
         // As Wine answers: no member's install parameters after its removal,
