@@ -472,13 +472,17 @@ TEST(Preview, ExitStatusTellsNoneSomeMisuseIncompleteOrRestart)
          "hwpurge: GetDeviceRegistryProperty(FRIENDLYNAME) failed with error 5: Access is denied.\n"
          "hwpurge: GetDeviceRegistryProperty(MFG) failed with error 5: Access is denied.\n"
          "hwpurge: GetDeviceRegistryProperty failed with error 0xE000020B (ERROR_NO_SUCH_DEVINST)\n"},
-        {"summary, a listed node's package cannot be read",
+        // The walk is complete: the reason is the run's first failure, not
+        // the later count failure the walk's own list holds.
+        {"summary, a listed node's package cannot be read, nor another's",
          {"--summary", "USB\\VID_1A2B&PID_0720"},
-         {"HWPURGE_SIM_FAULTS=regvalue@2=5"},
+         {"HWPURGE_SIM_FAULTS=regvalue@2=5,driverkey@3=5"},
          3,
          "USB\\VID_1A2B&PID_0720: 1 device node would be removed: USB\\VID_1A2B&PID_0720\\7&2F1A3C&0&2 \"KIVO 720 "
-         "Serial Port\"; some details could not be read: RegQueryValueEx(InfPath) failed with error 5",
-         "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"},
+         "Serial Port\"; some details could not be read: RegQueryValueEx(InfPath) failed with error 5 and 1 more "
+         "failure",
+         "hwpurge: RegQueryValueEx(InfPath) failed with error 5: Access is denied.\n"
+         "hwpurge: OpenDevRegKey(DRV) failed with error 5: Access is denied.\n"},
         {"summary, a listed node's state cannot be read",
          {"--summary", "HID\\VID_046D"},
          {"HWPURGE_SIM_FAULTS=devnode@3=0x33"},
@@ -851,8 +855,9 @@ TEST(Preview, UnusedPackagesAreThirdPartyOnes)
 {
     hwsim::Reset();
     TakeNarrowCodePage();
-    const char* const infs[] = {"oem109.inf", "OEM9.INF", "Oem0.Inf",  "oem.inf", "oem1x.inf",
-                                "xoem1.inf",  "oem1.in",  "oem1.inf0", "usb.inf", "oem2.infx"};
+    const char* const infs[] = {"oem109.inf", "OEM9.INF", "Oem0.Inf", "oem.inf",   "oem1x.inf",
+                                "xoem1.inf",  "oxm1.inf", "xem1.inf", "oemx9.inf", "oem1.in",
+                                "oem1.inf0",  "usb.inf",  "oem2.infx"};
     std::vector<hwsim::Node> nodes;
     hwsim::DriverKeys keys;
     for (const char* inf : infs) {
