@@ -75,7 +75,7 @@ void AppendReason(Line* line, const Failure& failure, size_t more)
     if (more == 1) {
         Append(line, " and 1 more failure");
     } else if (more > 1) {
-        snprintf(text, sizeof text, " and %zu more failures", more);
+        snprintf(text, sizeof text, " and %lu more failures", static_cast<unsigned long>(more));
         Append(line, text);
     }
 }
