@@ -52,6 +52,18 @@ const NamedCode kConfigRets[] = {
 FailureSink g_sink = nullptr;
 void* g_sinkContext = nullptr;
 
+// The name `table` gives `code`, or nullptr.
+template <size_t N>
+const char* NameIn(const NamedCode (&table)[N], DWORD code)
+{
+    for (const NamedCode& known : table) {
+        if (known.code == code) {
+            return known.name;
+        }
+    }
+    return nullptr;
+}
+
 // Strips the line break and spaces the system ends its message texts with,
 // and joins a text of several lines into one, so that a report stays one line.
 void TrimMessage(char* text)
@@ -76,12 +88,7 @@ void TrimMessage(char* text)
 
 const char* SetupErrorName(DWORD code)
 {
-    for (const NamedCode& known : kSetupCodes) {
-        if (known.code == code) {
-            return known.name;
-        }
-    }
-    return nullptr;
+    return NameIn(kSetupCodes, code);
 }
 
 bool RunWithFailureSink(FailureSink sink, void* sinkContext, bool (*run)(void* runContext), void* runContext)
@@ -137,12 +144,7 @@ bool ReportFailure(const char* operationName)
 
 void ReportConfigManagerFailure(const char* operationName, CONFIGRET result)
 {
-    const char* name = nullptr;
-    for (const NamedCode& known : kConfigRets) {
-        if (known.code == result) {
-            name = known.name;
-        }
-    }
+    const char* name = NameIn(kConfigRets, result);
     if (name != nullptr) {
         fprintf(stderr, "hwpurge: %s failed with CONFIGRET 0x%08lX (%s)\n", operationName,
                 static_cast<unsigned long>(result), name);
